@@ -1,0 +1,113 @@
+#include "operations/ui/qt_interaction.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStringList>
+
+namespace qm {
+
+namespace {
+
+QMessageBox::StandardButton ToQt(MsgButton b) {
+    switch (b) {
+        case mbOK: return QMessageBox::Ok;
+        case mbYes: return QMessageBox::Yes;
+        case mbNo: return QMessageBox::No;
+        case mbCancel: return QMessageBox::Cancel;
+        default: return QMessageBox::NoButton;
+    }
+}
+
+MsgButton FromQt(int b) {
+    switch (b) {
+        case QMessageBox::Ok: return mbOK;
+        case QMessageBox::Yes: return mbYes;
+        case QMessageBox::No: return mbNo;
+        default: return mbCancel;
+    }
+}
+
+QMessageBox::Icon ToQt(MsgIcon i) {
+    switch (i) {
+        case MsgIcon::Information: return QMessageBox::Information;
+        case MsgIcon::Warning: return QMessageBox::Warning;
+        case MsgIcon::Error: return QMessageBox::Critical;
+        case MsgIcon::Question: return QMessageBox::Question;
+        default: return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+MsgButton QtMessageBoxes::Show(const MessageRequest& r) {
+    QWidget* parent = QApplication::activeModalWidget();
+    if (parent == nullptr) parent = QApplication::activeWindow();
+    QMessageBox box(ToQt(r.icon), Q(r.title), Q(r.text), QMessageBox::NoButton, parent);
+    QMessageBox::StandardButtons buttons;
+    for (MsgButton b : {mbOK, mbYes, mbNo, mbCancel})
+        if (r.buttons & b) buttons |= ToQt(b);
+    box.setStandardButtons(buttons);
+    if (r.defaultButton != mbNone) box.setDefaultButton(ToQt(r.defaultButton));
+    int res = box.exec();
+    // Closing a box with Escape or the title bar gives its escape button.
+    if (res == QMessageBox::NoButton) return (r.buttons & mbNo) ? mbNo : mbCancel;
+    return FromQt(res);
+}
+
+QString ToQtFilter(const std::string& filter) {
+    QStringList parts = Q(filter).split('|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString desc = parts[i];
+        QString patterns = parts[i + 1];
+        patterns.replace(';', ' ');
+        // Qt reads the patterns from the last parentheses of the shown text,
+        // so the shown words keep their blanks and get the real patterns.
+        qsizetype open = desc.lastIndexOf('(');
+        if (open >= 0 && desc.trimmed().endsWith(')'))
+            desc = desc.left(open);
+        else
+            desc += ' ';
+        out << desc + '(' + patterns + ')';
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+std::optional<std::string> QtFileDialogs::Run(const FileDialogRequest& r) {
+    QFileDialog dlg(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                                                      : QApplication::activeWindow(),
+                    Q(r.title), Q(r.initialDir));
+    switch (r.kind) {
+        case FileDialogKind::Open:
+            dlg.setAcceptMode(QFileDialog::AcceptOpen);
+            dlg.setFileMode(QFileDialog::ExistingFile);
+            break;
+        case FileDialogKind::Save:
+            dlg.setAcceptMode(QFileDialog::AcceptSave);
+            dlg.setFileMode(QFileDialog::AnyFile);
+            break;
+        case FileDialogKind::Folder:
+            dlg.setFileMode(QFileDialog::Directory);
+            dlg.setOption(QFileDialog::ShowDirsOnly);
+            break;
+    }
+    if (!r.filter.empty()) dlg.setNameFilter(ToQtFilter(r.filter));
+    if (!r.defaultExt.empty()) dlg.setDefaultSuffix(Q(r.defaultExt));
+    if (!r.fileName.empty()) dlg.selectFile(Q(r.fileName));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
+    return S(dlg.selectedFiles().front());
+}
+
+void QtEventPump::ProcessEvents() { QApplication::processEvents(); }
+
+void QtLogView::Clear() { view_->clear(); }
+
+void QtLogView::AddLine(const std::string& line) {
+    view_->appendPlainText(Q(line));
+    view_->verticalScrollBar()->setValue(view_->verticalScrollBar()->maximum());
+}
+
+}  // namespace qm

@@ -1,0 +1,7 @@
+#include "ui/main_window.h"
+
+namespace qm {
+
+TMoorquill::TMoorquill(QWidget* parent) : QMainWindow(parent) {}
+
+}  // namespace qm
