@@ -1,0 +1,1 @@
+#include "firebird/script_parser.h"
