@@ -28,6 +28,8 @@ public:
     std::int32_t AddKey() const { return addKey_; }
     std::int32_t MultKey() const { return multKey_; }
 
+    // Each string operation starts afresh from the password and the keys, so
+    // the result depends on nothing else.
     std::string EncryptString(const std::string& text);
     // Throws ECryptError("TCryptLib: decrypting error - not hexlook string").
     std::string DecryptString(const std::string& hex);
@@ -36,8 +38,6 @@ private:
     std::string password_;
     std::int32_t addKey_ = 1;
     std::int32_t multKey_ = 1;
-    // working state of one string operation
-    std::uint32_t seed_ = 0, seedWord_ = 0, stateWord_ = 0, stepWord_ = 0;
 };
 
 }  // namespace qm

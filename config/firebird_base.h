@@ -42,15 +42,19 @@ public:
     void Add(std::unique_ptr<TFirebirdBase> base) { items_.push_back(std::move(base)); }
 
     // Replaces the record's section (named by its Number) in the list file,
-    // keeping every other line of the file. The file is replaced atomically.
-    // Throws EIniFileError when it cannot be written.
+    // keeping every other line of the file; a missing section is appended, a
+    // missing file created. The file is replaced atomically. Throws
+    // EIniFileError when it cannot be written, and for a value holding a line
+    // break, which would forge lines of its own; the file then stays as it was.
     static void SaveFirebirdBase(const TFirebirdBase& base);
 
     // Replaces the whole list file by one holding exactly these records, in
-    // this order, as sections "0" to n-1 (each record's Number set to its
-    // position); with no records the file is removed. Returns false and
-    // changes nothing when the list file is missing or cannot be replaced.
-    // Throws EIniFileError when the new file cannot be written.
+    // this order, as sections "0" to n-1, and then sets each record's Number
+    // to its position; with no records the file is removed. Returns false and
+    // changes nothing when the list file is missing, not a regular file, not
+    // writable, or in a directory that is not writable. Throws EIniFileError,
+    // with the file and the Numbers unchanged, when the new file cannot be
+    // written or a value holds a line break.
     static bool RebuildListFile(const std::vector<TFirebirdBase*>& records);
 
     // ArcDir with a trailing delimiter, then DBFile's file name without its
