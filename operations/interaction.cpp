@@ -58,4 +58,14 @@ bool AskQuestion(const std::string& title, const std::string& text, MsgIcon icon
     return MessageBoxes().Show({title, text, icon, mbYes | mbNo, defaultButton}) == mbYes;
 }
 
+std::string TopLevelErrorText(const std::string& message) {
+    std::string text = message;
+    // Compared as bytes: every byte of a multi-byte UTF-8 character is above
+    // the full stop, exactly as the character itself is.
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    return text;
+}
+
+void ShowTopLevelError(const std::string& message) { ShowError(kAppTitle, TopLevelErrorText(message)); }
+
 }  // namespace qm

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -40,6 +41,25 @@ void ShowInformation(const std::string& title, const std::string& text);
 // Yes/No with No as the default; true only for Yes.
 bool AskQuestion(const std::string& title, const std::string& text, MsgIcon icon = MsgIcon::Question,
                  MsgButton defaultButton = mbNo);
+
+// The application's top-level error handling: the message of an error that
+// escaped an event handler, shown in a box titled "Архиватор Firebird" with an
+// error icon, a full stop appended when the code of its last character is
+// above that of the full stop.
+inline constexpr const char* kAppTitle = "Архиватор Firebird";
+std::string TopLevelErrorText(const std::string& message);
+void ShowTopLevelError(const std::string& message);
+
+// Runs an event handler; an error it lets escape goes to the top-level
+// handler and the program goes on.
+template <typename F>
+void Guarded(F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowTopLevelError(e.what());
+    }
+}
 
 enum class FileDialogKind { Open, Save, Folder };
 

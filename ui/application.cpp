@@ -7,10 +7,6 @@
 
 namespace qm {
 
-namespace {
-const char* const kAppTitle = "Архиватор Firebird";
-}
-
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromUtf8(kAppTitle));
 }
@@ -24,18 +20,6 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
         ShowTopLevelError("Unknown error");
     }
     return false;
-}
-
-std::string TopLevelErrorText(const std::string& message) {
-    std::string text = message;
-    // Compared as bytes: every byte of a multi-byte UTF-8 character is above
-    // the full stop, exactly as the character itself is.
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
-    return text;
-}
-
-void ShowTopLevelError(const std::string& message) {
-    ShowError(kAppTitle, TopLevelErrorText(message));
 }
 
 void InstallQtInteraction() {

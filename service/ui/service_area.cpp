@@ -2,17 +2,16 @@
 
 #include <QAction>
 #include <QColor>
-#include <QEvent>
 #include <QFont>
 #include <QLabel>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QWidget>
 
 #include "operations/interaction.h"
+#include "operations/ui/link_label.h"
 #include "operations/ui/qt_interaction.h"
 #include "platform/files.h"
 #include "service/archiver_service.h"
@@ -43,15 +42,12 @@ QAction* AddItem(QMenu* menu, const char* name, const char* caption) {
 }  // namespace
 
 TServiceArea::TServiceArea(QWidget* window) : QObject(window), window_(window) {
-    lblServiceInfo = new QLabel(QStringLiteral("Журнал событий службы автоархивации :"), window);
-    lblServiceInfo->setObjectName(QStringLiteral("lblServiceInfo"));
-    lblServiceInfo->setToolTip(QStringLiteral("Обновить журнал и статус службы автоархивации"));
-    QFont infoFont = lblServiceInfo->font();
-    infoFont.setBold(true);
-    infoFont.setUnderline(true);
-    lblServiceInfo->setFont(infoFont);
-    lblServiceInfo->setCursor(Qt::PointingHandCursor);
-    lblServiceInfo->installEventFilter(this);
+    auto* info = new TLinkLabel(QStringLiteral("lblServiceInfo"),
+                                QStringLiteral("Журнал событий службы автоархивации :"),
+                                QStringLiteral("Обновить журнал и статус службы автоархивации"),
+                                window);
+    connect(info, &TLinkLabel::clicked, this, [this] { Guarded([this] { pmRefreshServiceClick(); }); });
+    lblServiceInfo = info;
 
     lblServiceStatus = new QLabel(QString::fromUtf8(kUnknownState), window);
     lblServiceStatus->setObjectName(QStringLiteral("lblServiceStatus"));
@@ -244,16 +240,6 @@ bool TServiceArea::FormCloseQuery() {
 std::string TServiceArea::Caption() const {
     QString title = window_->windowTitle();
     return title.isEmpty() ? std::string(kAppTitle) : S(title);
-}
-
-bool TServiceArea::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == lblServiceInfo && event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
-        lblServiceInfo->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
-        Guarded([this] { pmRefreshServiceClick(); });
-        return true;
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 }  // namespace qm

@@ -61,9 +61,6 @@ public:
     // The text of lblServiceStatus for a state of an installed service.
     static std::string StateText(std::uint32_t state);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     std::string Caption() const;
     void ReloadLog();

@@ -1,0 +1,133 @@
+#include "ui/setting_dialog.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QValidator>
+
+#include "operations/interaction.h"
+#include "operations/ui/file_name_edit.h"
+#include "operations/ui/qt_interaction.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace qm {
+
+namespace {
+
+#ifdef _WIN32
+const char* const kLibraryFilter = "Клиентская библиотека  (*.dll)|*.dll";
+#else
+const char* const kLibraryFilter = "Клиентская библиотека  (*.so*)|*.so*";
+#endif
+
+// Limits typing to a number of characters without cutting a longer text that
+// was put in by the program, and without blocking deletions from it. The edit
+// validates a change after making it, so the length before the change is kept
+// here.
+class TypingLimit final : public QValidator {
+public:
+    TypingLimit(QLineEdit* edit, int limit) : QValidator(edit), limit_(limit), before_(edit->text().size()) {
+        connect(edit, &QLineEdit::textChanged, this, [this](const QString& t) { before_ = t.size(); });
+    }
+    State validate(QString& input, int&) const override {
+        return input.size() > limit_ && input.size() > before_ ? Invalid : Acceptable;
+    }
+
+private:
+    int limit_;
+    qsizetype before_;
+};
+
+}  // namespace
+
+TfrmSetting::TfrmSetting(TSetting& setting, QWidget* owner) : QDialog(owner), setting_(setting) {
+    setObjectName(QStringLiteral("frmSetting"));
+    setWindowTitle(QString::fromUtf8(kCaption));
+
+    auto* lbLibraryName = new QLabel(QStringLiteral("Клиентская библиотека :"), this);
+    lbLibraryName->setObjectName(QStringLiteral("lbLibraryName"));
+    edLibraryName = new TFileNameEdit(QStringLiteral("edLibraryName"), this);
+    edLibraryName->SetName(setting.LibraryName);
+    edLibraryName->OnBrowse = [this] { BrowseLibrary(); };
+
+    auto* lbPassword = new QLabel(QStringLiteral("Пароль пользователя SYSDBA :"), this);
+    lbPassword->setObjectName(QStringLiteral("lbPassword"));
+    edPassword = new QLineEdit(this);
+    edPassword->setObjectName(QStringLiteral("edPassword"));
+    edPassword->setEchoMode(QLineEdit::Password);
+    edPassword->setToolTip(
+        QStringLiteral("Введите пароль пользователя SYSDBA для подключения к базе данных"));
+    edPassword->setText(Q(setting.SYSDBAPassword));
+    edPassword->setValidator(new TypingLimit(edPassword, 9));
+
+    cbShowPassword = new QCheckBox(QStringLiteral("Показать пароль"), this);
+    cbShowPassword->setObjectName(QStringLiteral("cbShowPassword"));
+
+    btnOk = new QPushButton(QStringLiteral("Сохранить"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk->setDefault(true);
+    btnCancel = new QPushButton(QStringLiteral("Отмена"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(lbLibraryName, 0, 0);
+    grid->addWidget(edLibraryName, 1, 0, 1, 3);
+    grid->addWidget(lbPassword, 2, 0);
+    grid->addWidget(edPassword, 3, 0);
+    grid->addWidget(cbShowPassword, 3, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+    grid->addLayout(buttons, 4, 0, 1, 3);
+    grid->setColumnStretch(2, 1);
+
+    setTabOrder(edLibraryName, edPassword);
+    setTabOrder(edPassword, cbShowPassword);
+    setTabOrder(cbShowPassword, btnOk);
+    setTabOrder(btnOk, btnCancel);
+
+    connect(cbShowPassword, &QCheckBox::toggled, this, [this] { cbShowPasswordClick(); });
+    connect(btnOk, &QPushButton::clicked, this, [this] { Guarded([this] { btnOkClick(); }); });
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    setFixedSize(643, 158);
+}
+
+void TfrmSetting::BrowseLibrary() {
+    FileDialogRequest r;
+    r.kind = FileDialogKind::Open;
+    r.title = "Открыть клиентскую библиотеку";
+    r.filter = kLibraryFilter;
+    r.fileName = edLibraryName->Name();
+    if (auto chosen = FileDialogs().Run(r)) edLibraryName->SetName(*chosen);
+}
+
+void TfrmSetting::cbShowPasswordClick() {
+    edPassword->setEchoMode(cbShowPassword->isChecked() ? QLineEdit::Normal : QLineEdit::Password);
+}
+
+void TfrmSetting::btnOkClick() {
+    const std::string library = edLibraryName->Name();
+    if (library.empty() ||
+        (!platform::FileExists(library) && !platform::ExtractFilePath(library).empty())) {
+        edLibraryName->setFocus();
+        ShowError(kCaption, "Клиентская библиотека не найдена.");
+        return;
+    }
+    if (edPassword->text().isEmpty()) {
+        edPassword->setFocus();
+        ShowError(kCaption, "Введите пароль пользователя SYSDBA.");
+        return;
+    }
+    setting_.LibraryName = library;
+    setting_.SYSDBAPassword = S(edPassword->text());
+    setting_.Save();
+    accept();
+}
+
+}  // namespace qm

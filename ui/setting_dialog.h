@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDialog>
+
+#include "config/setting.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace qm {
+
+class TFileNameEdit;
+
+// The server settings dialog: the client library and the SYSDBA password.
+// Ends with Accepted only through a successful save.
+class TfrmSetting : public QDialog {
+    Q_OBJECT
+public:
+    TfrmSetting(TSetting& setting, QWidget* owner);
+
+    static constexpr const char* kCaption = "Настройки сервера Firebird";
+
+    void btnOkClick();
+    void cbShowPasswordClick();
+
+private:
+    void BrowseLibrary();
+
+    TSetting& setting_;
+    TFileNameEdit* edLibraryName;
+    QLineEdit* edPassword;
+    QCheckBox* cbShowPassword;
+    QPushButton* btnOk;
+    QPushButton* btnCancel;
+};
+
+}  // namespace qm
