@@ -277,7 +277,10 @@ void TFbQuery::Prepare() {
         statementType_ = static_cast<TFbSQLTypes>(c.Integer(length));
 
         in_ = std::make_unique<SqlDa>(std::max(1, ParameterCount()));
-        Check(api.isc_dsql_describe_bind(StatusVector(), &stmt_, SQLDA_VERSION1, in_->get()));
+        // A text without markers has no input to describe: asking anyway costs
+        // a round trip on every statement of a long script.
+        if (ParameterCount() > 0)
+            Check(api.isc_dsql_describe_bind(StatusVector(), &stmt_, SQLDA_VERSION1, in_->get()));
         if (in_->get()->sqld > in_->Capacity()) {
             in_ = std::make_unique<SqlDa>(in_->get()->sqld);
             Check(api.isc_dsql_describe_bind(StatusVector(), &stmt_, SQLDA_VERSION1, in_->get()));

@@ -154,8 +154,9 @@ const TFbClientLibrary& TFbBasicTransaction::Library() {
 }
 
 FbStatus TFbBasicTransaction::CheckResult(FbStatus status, bool raise) {
-    RestoreDefaultFpuControl();
     idle_ = false;
+    // Each linked database's check restores the floating-point control word.
+    if (databases_.empty()) RestoreDefaultFpuControl();
     for (TFbDatabase* db : databases_) db->CheckResult(status, false);
     if (raise && status > 0) RaiseEngineError(Library(), this);
     return status;

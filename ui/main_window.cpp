@@ -20,6 +20,10 @@
 #include "platform/exe_version.h"
 #include "platform/paths.h"
 #include "operations/ui/backup_dialog.h"
+#include "operations/ui/optimization_dialog.h"
+#include "operations/ui/restore_dialog.h"
+#include "operations/ui/script_dialog.h"
+#include "operations/ui/validation_dialog.h"
 #include "service/ui/service_area.h"
 #include "ui/base_editor.h"
 #include "ui/application.h"
@@ -294,18 +298,30 @@ void TMoorquill::pmBackupBaseClick() {
     frmBackupBase.exec();
 }
 
-void TMoorquill::pmRestoreBaseClick() {}
+void TMoorquill::pmRestoreBaseClick() {
+    TfrmRestoreBase frmRestoreBase(SelectedBase(), *dm_, this);
+    frmRestoreBase.exec();
+}
 
 void TMoorquill::pmValidationBaseClick() {
-    if (RequireSelection("Выделите базу для проверки.") == nullptr) return;
+    TFirebirdBase* base = RequireSelection("Выделите базу для проверки.");
+    if (base == nullptr) return;
+    TfrmValidationBase frmValidationBase(*base, *dm_, this);
+    frmValidationBase.exec();
 }
 
 void TMoorquill::pmOptimizationBaseClick() {
-    if (RequireSelection("Выделите базу для оптимизации.") == nullptr) return;
+    TFirebirdBase* base = RequireSelection("Выделите базу для оптимизации.");
+    if (base == nullptr) return;
+    TfrmOptimizationBase frmOptimizationBase(*base, *dm_, this);
+    frmOptimizationBase.exec();
 }
 
 void TMoorquill::pmScriptBaseClick() {
-    if (RequireSelection("Выделите базу для выполнения скрипта.") == nullptr) return;
+    TFirebirdBase* base = RequireSelection("Выделите базу для выполнения скрипта.");
+    if (base == nullptr) return;
+    TfrmScriptBase frmScriptBase(*base, *dm_, this);
+    frmScriptBase.exec();
 }
 
 void TMoorquill::pmSettingClick() {

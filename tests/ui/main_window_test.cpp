@@ -182,6 +182,38 @@ TEST_F(MainWindowTest, CommandsThatNeedASelectionWarn) {
     }
 }
 
+TEST_F(MainWindowTest, OperationCommandsOpenTheirDialogs) {
+    WriteThree();
+    TMoorquill w;
+    auto opened = [&](const char* action) {
+        std::string name;
+        test::WhenModal([&](QWidget* dlg) {
+            name = dlg->objectName().toStdString();
+            dlg->close();
+        });
+        Trigger(w, action);
+        return name;
+    };
+    // The restore needs no selection.
+    EXPECT_EQ(opened("pmRestoreBase"), "frmRestoreBase");
+    EXPECT_THAT(boxes.shown, IsEmpty());
+
+    List(w)->topLevelItem(0)->setSelected(true);
+    const std::pair<const char*, const char*> cases[] = {
+        {"pmEditBase", "frmBase"},
+        {"mmAddBase", "frmBase"},
+        {"pmBackupBase", "frmBackupBase"},
+        {"mmRestoreBase", "frmRestoreBase"},
+        {"pmValidationBase", "frmValidationBase"},
+        {"pmOptimizationBase", "frmOptimizationBase"},
+        {"mmScriptBase", "frmScriptBase"},
+        {"pmSetting", "frmSetting"},
+    };
+    for (const auto& [action, dialog] : cases) EXPECT_EQ(opened(action), dialog) << action;
+    EXPECT_THAT(boxes.shown, IsEmpty());
+    EXPECT_EQ(List(w)->topLevelItemCount(), 3);
+}
+
 std::vector<std::string> MenuTexts(const QMenu* menu) {
     std::vector<std::string> out;
     for (QAction* a : menu->actions())
