@@ -1,0 +1,86 @@
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "firebird/errors.h"
+#include "firebird/services.h"
+#include "operations/data_module.h"
+
+namespace qm {
+
+namespace {
+
+// The server does not always send its findings as output lines: a check that
+// found errors may end with this error ("Summary of validation errors"), whose
+// lines are the findings. The check has then run to its end; it was not
+// interrupted.
+constexpr std::int32_t kValidationSummary = 335740952;
+
+// Logs each non-empty line of the summary; the number of lines logged.
+int LogSummary(const std::string& text, ILogView* log) {
+    int lines = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) {
+            Tdm::AddLog(line, log);
+            ++lines;
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+bool Tdm::ValidationBase(const TFirebirdBase& base, ILogView* log) {
+    AddLog("Проверка \"" + base.Description + "\" началась...", log);
+    bool ok = false;
+    try {
+        TFbValidationService& svc = *ValidationService;
+        // Lower case here, unlike the database connection's "SYSDBA".
+        svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
+        svc.DatabaseName = base.DBFile;
+        svc.SetLibraryName(setting_.LibraryName);
+        svc.SetActive(true);
+        // The server says nothing about a sound database: every line it sends
+        // is a finding, whatever its wording.
+        int findings = 0;
+        try {
+            svc.StartServiceAction();
+            while (!svc.OutputEnded()) {
+                const std::string line = svc.ReadOutputLine();
+                if (line.empty()) continue;
+                AddLog(line, log);
+                ++findings;
+            }
+        } catch (const EFbEngineError& e) {
+            if (e.EngineErrorCode() != kValidationSummary) throw;
+            const int lines = LogSummary(e.EngineErrorText(), log);
+            if (lines == 0) throw;
+            findings += lines;
+        }
+        if (findings > 0) {
+            AddLog("Проверка выявила ошибки.", log);
+        } else {
+            AddLog("Ошибок не обнаружено.", log);
+            ok = true;
+        }
+    } catch (const std::exception& e) {
+        AddLog(e.what(), log);
+        AddLog("Проверка прервана из-за ошибки.", log);
+    }
+    // The check is over once the output has ended; a failing detach is logged
+    // but must not escape, or the dialog would never hide its wait window.
+    try {
+        if (ValidationService->Active()) ValidationService->SetActive(false);
+    } catch (const std::exception& e) {
+        AddLog(e.what(), log);
+    }
+    return ok;
+}
+
+}  // namespace qm
