@@ -114,8 +114,11 @@ void TFbQuery::SetTransaction(TFbBasicTransaction* tr) {
 }
 
 void TFbQuery::SetSqlText(std::vector<std::string> lines) {
-    FreeStatement(DSQL_drop, true);
-    ForgetStatement();
+    CloseCursorQuietly();
+    prepared_ = false;
+    statementType_ = SQLUnknown;
+    in_.reset();
+    out_.reset();
     sql_ = std::move(lines);
     const std::string text = JoinLines(sql_);
     sqlKind_ = ClassifySql(text);
@@ -193,6 +196,7 @@ void TFbQuery::Check(FbStatus status) {
 
 void TFbQuery::ForgetStatement() {
     stmt_ = 0;
+    prepared_ = false;
     statementType_ = SQLUnknown;
     in_.reset();
     out_.reset();
@@ -258,9 +262,11 @@ void TFbQuery::Prepare() {
         RaiseClientError(ceSQLParseError, {OriginName(), processed_.error});
     }
     if (IsAllBlank(processed_.text)) RaiseClientError(ceEmptyQuery, {"prepare"});
-    FreeStatement(DSQL_drop, true);
     const FbClientApi& api = Library().Api();
-    Check(api.isc_dsql_alloc_statement2(StatusVector(), db.HandleAddress(), &stmt_));
+    if (prepared_ || stmt_ == 0) {
+        FreeStatement(DSQL_drop, true);
+        Check(api.isc_dsql_alloc_statement2(StatusVector(), db.HandleAddress(), &stmt_));
+    }
     try {
         out_ = std::make_unique<SqlDa>(kInitialColumns);
         Check(api.isc_dsql_prepare(StatusVector(), tr.HandleAddress(), &stmt_, 0,
@@ -292,6 +298,7 @@ void TFbQuery::Prepare() {
             Check(api.isc_dsql_describe(StatusVector(), &stmt_, SQLDA_VERSION1, out_->get()));
         }
         out_->BindBuffers();
+        prepared_ = true;
     } catch (...) {
         FreeStatement(DSQL_drop, true);
         throw;

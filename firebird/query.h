@@ -107,7 +107,7 @@ public:
 
     // Prepares without executing (the transaction must be active).
     void Prepare();
-    bool Prepared() const { return stmt_ != 0; }
+    bool Prepared() const { return prepared_; }
     // Releases the prepared statement.
     void Unprepare();
     TFbSQLTypes StatementType() const { return statementType_; }
@@ -165,6 +165,12 @@ private:
     std::vector<Param> params_;
 
     FbHandle stmt_ = 0;
+
+    // The statement handle outlives a change of text: a new text is prepared on
+
+    // the same handle, which saves two client calls per statement.
+
+    bool prepared_ = false;
     TFbSQLTypes statementType_ = SQLUnknown;
     std::unique_ptr<SqlDa> in_;
     std::unique_ptr<SqlDa> out_;
