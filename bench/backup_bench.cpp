@@ -10,162 +10,49 @@
 // (defaults: $TMPDIR/quillmoor-bench/, 200, 5). The database is made once in
 // the directory and reused by later runs.
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "bench/bench_db.h"
-#include "config/firebird_base.h"
-#include "config/setting.h"
-#include "firebird/component.h"
-#include "firebird/services.h"
-#include "operations/data_module.h"
-#include "platform/platform.h"
-
-namespace {
-
-using namespace qm;
-using bench::Clock;
-
-// Keeps the lines as a dialog's view would, without drawing them.
-class KeptLog final : public ILogView {
-public:
-    void Clear() override { lines.clear(); }
-    void AddLine(const std::string& line) override { lines.push_back(line); }
-    std::vector<std::string> lines;
-};
-
-constexpr const char* kPassword = "masterkey";
-
-double RunOurs(Tdm& dm, const TFirebirdBase& base, const std::string& archive, KeptLog& log) {
-    std::filesystem::remove(archive);
-    log.Clear();
-    const auto start = Clock::now();
-    const bool ok = dm.BackupBase(base, archive, &log);
-    const double seconds = bench::SecondsSince(start);
-    if (!ok) {
-        for (const std::string& l : log.lines) std::fprintf(stderr, "%s\n", l.c_str());
-        std::fprintf(stderr, "BackupBase failed\n");
-        std::exit(1);
-    }
-    return seconds;
-}
-
-constexpr int kSegfault = 128 + 11;
-int toolCrashes = 0;
-
-int Fbsvcmgr(const std::vector<std::string>& args, const std::string& out) {
-    std::vector<std::string> argv = {bench::kFbsvcmgr, "service_mgr", "-user",
-                                     "sysdba",         "-password",   kPassword};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return bench::RunProgram(argv, out);
-}
-
-// fbsvcmgr of Firebird 3 with the embedded engine now and then crashes while
-// its engine shuts down, after the archive is complete. Such a run counts
-// when its archive has the full size; anything else ends the benchmark.
-double RunTool(const std::string& db, const std::string& archive, const std::string& dir,
-               long long expectedSize) {
-    std::filesystem::remove(archive);
-    const std::string out = dir + "fbsvcmgr.out";
-    const auto start = Clock::now();
-    const int rc = Fbsvcmgr({"-action_backup", "-dbname", db, "-bkp_file", archive}, out);
-    const double seconds = bench::SecondsSince(start);
-    if (rc == kSegfault && bench::FileSize(archive) == expectedSize) {
-        ++toolCrashes;
-    } else if (rc != 0) {
-        std::fprintf(stderr, "fbsvcmgr failed (%d), see %s\n", rc, out.c_str());
-        std::exit(1);
-    }
-    return seconds;
-}
-
-// What fbsvcmgr spends on starting, loading the engine and ending, measured
-// with an action that does no work: asking the server's version.
-double ToolOverhead(const std::string& dir) {
-    std::vector<double> times;
-    for (int i = 0; i < 5; ++i) {
-        const auto start = Clock::now();
-        const int rc = Fbsvcmgr({"-info_server_version"}, dir + "fbsvcmgr.out");
-        if (rc == 0 || rc == kSegfault) times.push_back(bench::SecondsSince(start));
-    }
-    return bench::Median(times);
-}
-
-}  // namespace
+#include "bench/maintenance_support.h"
 
 int main(int argc, char** argv) {
-    std::string dir =
-        argc > 1 ? argv[1] : (std::filesystem::temp_directory_path() / "quillmoor-bench").string();
-    if (dir.back() != '/') dir += '/';
-    const std::size_t megabytes = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 200;
-    const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
-    std::filesystem::create_directories(dir);
+    using namespace qm;
+    const bench::MaintenanceBench b = bench::StartMaintenanceBench("backup", argc, argv);
+    std::printf("database %s: %.1f MB (ready in %.1f s)\n", b.db.c_str(), bench::Megabytes(b.db),
+                b.madeSeconds);
 
-    std::printf("backup benchmark: database of about %zu MB in %s, %d rounds\n", megabytes,
-                dir.c_str(), rounds);
-    const auto made = Clock::now();
-    std::string db;
-    try {
-        db = bench::MakeBenchDatabase(dir, megabytes);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
-    }
-    std::printf("database %s: %.1f MB (ready in %.1f s)\n", db.c_str(),
-                static_cast<double>(bench::FileSize(db)) / (1024 * 1024),
-                bench::SecondsSince(made));
+    bench::BenchDataModule m;
+    const TFirebirdBase base = bench::BenchBase(b.db);
+    bench::KeptLog log;
+    bench::Fbsvcmgr fbsvcmgr(b.dir);
+    const std::string ours = b.dir + "bench_ours.fbk";
+    const std::string tool = b.dir + "bench_fbsvcmgr.fbk";
+    long long archiveSize = -1;
 
-    TComponent moorquill(nullptr, "Moorquill");
-    TSetting setting(false);
-    setting.LibraryName = platform::kDefaultClientLibrary;
-    setting.SYSDBAPassword = kPassword;
-    Tdm dm(&moorquill, setting);
-    TFirebirdBase base;
-    base.Description = "bench";
-    base.DBFile = db;
-    KeptLog log;
-    const std::string ours = dir + "bench_ours.fbk";
-    const std::string tool = dir + "bench_fbsvcmgr.fbk";
+    const auto runOurs = [&] {
+        std::filesystem::remove(ours);
+        return bench::TimeOurs(log, "BackupBase",
+                               [&] { return m.dm.BackupBase(base, ours, &log); });
+    };
+    // A crash of fbsvcmgr counts when its archive has the full size.
+    const auto runTool = [&] {
+        std::filesystem::remove(tool);
+        return fbsvcmgr.Run({"-action_backup", "-dbname", b.db, "-bkp_file", tool}, false,
+                            [&] { return bench::FileSize(tool) == archiveSize; });
+    };
 
     // One untimed run of each: the engine is loaded and the file cached.
-    RunOurs(dm, base, ours, log);
-    const long long archiveSize = bench::FileSize(ours);
-    RunTool(db, tool, dir, archiveSize);
+    runOurs();
+    archiveSize = bench::FileSize(ours);
+    runTool();
 
-    std::vector<double> oursTimes, toolTimes;
-    std::printf("%-6s %12s %12s\n", "round", "BackupBase", "fbsvcmgr");
-    for (int i = 0; i < rounds; ++i) {
-        double a, b;
-        if (i % 2 == 0) {
-            a = RunOurs(dm, base, ours, log);
-            b = RunTool(db, tool, dir, archiveSize);
-        } else {
-            b = RunTool(db, tool, dir, archiveSize);
-            a = RunOurs(dm, base, ours, log);
-        }
-        oursTimes.push_back(a);
-        toolTimes.push_back(b);
-        std::printf("%-6d %11.3fs %11.3fs\n", i + 1, a, b);
-    }
-    const double mOurs = bench::Median(oursTimes);
-    const double mTool = bench::Median(toolTimes);
-    const double overhead = ToolOverhead(dir);
-    const double ratio = mOurs / mTool;
-    const double fairRatio = mOurs / (mTool - overhead);
-    std::printf("median %11.3fs %11.3fs\n", mOurs, mTool);
-    std::printf("fbsvcmgr start-up and shut-down (a version query): %.3f s\n", overhead);
-    std::printf("ratio BackupBase / fbsvcmgr: %.3f (%+.1f %%)\n", ratio, (ratio - 1) * 100);
-    std::printf("ratio BackupBase / (fbsvcmgr - start-up): %.3f (%+.1f %%; goal within 3 %%: %s)\n",
-                fairRatio, (fairRatio - 1) * 100, fairRatio <= 1.03 ? "met" : "not met");
+    const bench::Medians medians =
+        bench::AlternateRounds(b.rounds, {"BackupBase", 12, runOurs}, {"fbsvcmgr", 12, runTool});
+    bench::PrintRatios("BackupBase", medians, fbsvcmgr.Overhead(), 1, 3);
     std::printf(
         "archives: %.1f MB (BackupBase), %.1f MB (fbsvcmgr); log lines of the last run: %zu\n",
-        static_cast<double>(bench::FileSize(ours)) / (1024 * 1024),
-        static_cast<double>(bench::FileSize(tool)) / (1024 * 1024), log.lines.size());
-    if (toolCrashes > 0)
-        std::printf("fbsvcmgr crashed at exit in %d run(s), each after a complete archive\n",
-                    toolCrashes);
+        bench::Megabytes(ours), bench::Megabytes(tool), log.lines.size());
+    fbsvcmgr.ReportCrashes("a complete archive");
     std::filesystem::remove(ours);
     std::filesystem::remove(tool);
     return 0;

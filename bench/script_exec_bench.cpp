@@ -11,15 +11,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "bench/bench_db.h"
+#include "bench/bench_support.h"
 #include "firebird/database.h"
 #include "firebird/query.h"
 #include "firebird/scripter.h"
@@ -72,12 +70,6 @@ Script GenerateBody(long long inserts) {
     return s;
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << text;
-    if (!f.good()) throw std::runtime_error("cannot write " + path);
-}
-
 // A fresh, empty database made by isql-fb in a process of its own, so that
 // neither contender finds it in its engine's cache.
 void FreshDatabase(const std::string& dir, const std::string& path) {
@@ -100,16 +92,13 @@ long long CountRows(const std::string& path) {
     db.SetDBParams({"user_name=SYSDBA", "password=masterkey"});
     db.SetSQLDialect(3);
     db.Connect();
-    TFbTransaction tr;
-    tr.SetDefaultDatabase(&db);
     TFbQuery q;
     q.SetDatabase(&db);
-    q.SetTransaction(&tr);
-    tr.StartTransaction();
+    db.InternalTransaction().StartTransaction();
     q.SetSqlText({"SELECT COUNT(*) FROM ITEMS"});
     q.ExecuteQuery();
     const long long n = q.FieldAsInt64(0);
-    tr.Commit();
+    db.InternalTransaction().Commit();
     return n;
 }
 
@@ -158,12 +147,10 @@ Timing RunIsql(const std::string& dir, const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
+    return RunReportingErrors("script_exec_bench", [&] {
         const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
         const long long inserts = argc > 2 ? std::max(1LL, std::atoll(argv[2])) : 100000;
-        const std::string dir =
-            (std::filesystem::temp_directory_path() / "qm_script_exec_bench/").string();
-        std::filesystem::create_directories(dir);
+        const std::string dir = ScratchDirectory("qm_script_exec_bench");
 
         const Script body = GenerateBody(inserts);
         const long long statements = body.statements + 1;  // and the CONNECT
@@ -202,8 +189,5 @@ int main(int argc, char** argv) {
                     Median(scripterCpu), Median(isqlCpu), Median(isqlCpu) / Median(scripterCpu));
         std::filesystem::remove_all(dir);
         return 0;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "script_exec_bench: %s\n", e.what());
-        return 1;
-    }
+    });
 }

@@ -11,15 +11,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "bench/bench_db.h"
+#include "bench/bench_support.h"
 #include "firebird/database.h"
 #include "firebird/scripter.h"
 
@@ -35,12 +33,6 @@ std::string Procedure(int lines) {
     for (int i = 0; i < lines; ++i) text += "  X = X + " + std::to_string(i % 7) + ";\n";
     text += "END;\n";
     return text;
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << text;
-    if (!f.good()) throw std::runtime_error("cannot write " + path);
 }
 
 struct RunResult {
@@ -98,11 +90,9 @@ double Measure(const std::string& dir, int lines, int rounds, bool withDatabase)
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
+    return RunReportingErrors("script_growth_bench", [&] {
         const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-        const std::string dir =
-            (std::filesystem::temp_directory_path() / "qm_script_growth_bench/").string();
-        std::filesystem::create_directories(dir);
+        const std::string dir = ScratchDirectory("qm_script_growth_bench");
         for (const bool withDatabase : {false, true}) {
             std::printf("%s\n", withDatabase ? "end to end on the embedded engine:"
                                              : "the executor alone (no database):");
@@ -115,8 +105,5 @@ int main(int argc, char** argv) {
         }
         std::filesystem::remove_all(dir);
         return 0;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "script_growth_bench: %s\n", e.what());
-        return 1;
-    }
+    });
 }

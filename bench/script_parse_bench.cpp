@@ -5,11 +5,11 @@
 //    10,000 and of 20,000 lines, resumed (SplitScriptIncremental), and for
 //    contrast from the start (SplitScript), with the growth ratio of each.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "firebird/script_parser.h"
 
 namespace {
@@ -17,11 +17,8 @@ namespace {
 using qm::TFbScriptParser;
 using qm::TScriptLines;
 using qm::TScriptMap;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point from) {
-    return std::chrono::duration<double>(Clock::now() - from).count();
-}
+using qm::bench::Clock;
+using qm::bench::SecondsSince;
 
 TScriptLines GenerateScript(std::size_t targetBytes, std::size_t& bytes) {
     TScriptLines lines;
@@ -96,20 +93,20 @@ void ParsingSpeed() {
     for (int run = 0; run < 7; ++run) {
         auto t0 = Clock::now();
         semicolons = ByteScan(lines);
-        scanBest = std::min(scanBest, Seconds(t0));
+        scanBest = std::min(scanBest, SecondsSince(t0));
 
         TFbScriptParser parser;
         TScriptMap map;
         char terminator = ';';
         t0 = Clock::now();
         parser.SplitScript(lines, terminator, map, true);
-        splitBest = std::min(splitBest, Seconds(t0));
+        splitBest = std::min(splitBest, SecondsSince(t0));
         statements = map.size();
 
         terminator = ';';
         t0 = Clock::now();
         parser.SplitScript(lines, terminator, reused, true);
-        reusedBest = std::min(reusedBest, Seconds(t0));
+        reusedBest = std::min(reusedBest, SecondsSince(t0));
     }
 
     std::printf("Parsing: %.1f MB, %zu lines, %zu statements (%zu semicolons outside quotes)\n", mb,
@@ -161,7 +158,7 @@ double FileRun(const TScriptLines& file, bool incremental, std::size_t& statemen
             parser.ResetIncrementalSplit();
         }
     }
-    return Seconds(t0);
+    return SecondsSince(t0);
 }
 
 // withNaive also times the re-split from the start, which is quadratic.

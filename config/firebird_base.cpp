@@ -102,8 +102,8 @@ void TFirebirdBaseList::SaveFirebirdBase(const TFirebirdBase& base) {
 
 bool TFirebirdBaseList::RebuildListFile(const std::vector<TFirebirdBase*>& records) {
     const std::string path = ListFilePath();
-    if (!platform::FileExists(path) || !ini_detail::IsWritableFile(path) ||
-        !ini_detail::IsWritableDirectory(platform::ExtractFilePath(path)))
+    if (!platform::FileExists(path) || !platform::IsWritableFile(path) ||
+        !platform::IsWritableDirectory(platform::ExtractFilePath(path)))
         return false;
     if (records.empty()) return platform::DeleteFile(path);
 

@@ -4,12 +4,6 @@
 
 #include "platform/files.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace qm {
 
 namespace {
@@ -86,27 +80,6 @@ bool HasLineBreakOrNul(const std::string& s) {
 }
 
 }  // namespace
-
-namespace ini_detail {
-
-bool IsWritableFile(const std::string& path) {
-#ifdef _WIN32
-    return ::_access(path.c_str(), 2) == 0;
-#else
-    return ::access(path.c_str(), W_OK) == 0;
-#endif
-}
-
-bool IsWritableDirectory(const std::string& dir) {
-    const std::string d = dir.empty() ? std::string(".") : dir;
-#ifdef _WIN32
-    return ::_access(d.c_str(), 2) == 0;
-#else
-    return ::access(d.c_str(), W_OK | X_OK) == 0;
-#endif
-}
-
-}  // namespace ini_detail
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
     std::optional<std::string> text = platform::ReadWholeFile(path_);
@@ -302,7 +275,7 @@ void TIniFile::ReplaceSection(const std::string& section, const std::vector<TIni
 
 void TIniFile::UpdateFile(unsigned mode) const {
     if (unreadable_) throw EIniFileError(path_);
-    if (platform::ProbeFile(path_).exists && !ini_detail::IsWritableFile(path_))
+    if (platform::ProbeFile(path_).exists && !platform::IsWritableFile(path_))
         throw EIniFileError(path_);
     if (!platform::ReplaceFileAtomically(path_, Text(), mode)) throw EIniFileError(path_);
 }

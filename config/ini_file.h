@@ -114,11 +114,4 @@ private:
     std::unordered_map<std::string, std::size_t> firstSection_;  // lowercased name → sections_
 };
 
-namespace ini_detail {
-// True when the existing file may be written by this process.
-bool IsWritableFile(const std::string& path);
-// True when files can be created and renamed in the directory.
-bool IsWritableDirectory(const std::string& dir);
-}  // namespace ini_detail
-
 }  // namespace qm

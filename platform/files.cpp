@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "platform/paths.h"
@@ -74,7 +76,56 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string ResolveSymbolicLinks(const std::string& path) {
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
+                                                           &std::free);
+    return real ? std::string(real.get()) : path;
+}
+
+bool IsWritableFile(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
+
+bool IsWritableDirectory(const std::string& dir) {
+    return ::access(dir.empty() ? "." : dir.c_str(), W_OK | X_OK) == 0;
+}
+
+std::error_code RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS) return {errno, std::generic_category()};
+    // A file system without the flag: a link fails just as well when the name
+    // is taken.
+    if (::link(from.c_str(), to.c_str()) != 0) return {errno, std::generic_category()};
+    ::unlink(from.c_str());
+    return {};
+}
+
+ExclusiveFileLock::ExclusiveFileLock(const std::string& path)
+    : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
+    if (fd_ < 0) {
+        const int code = errno;
+        status_ = code == ENOENT ? Status::Missing : Status::Failed;
+        if (code != ENOENT) error_ = {code, std::generic_category()};
+        return;
+    }
+    struct stat st;
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        status_ = Status::NotAFile;
+    } else if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        status_ = Status::InUse;
+    } else {
+        status_ = Status::Held;
+    }
+}
+
+ExclusiveFileLock::~ExclusiveFileLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
 FileIdentity ProbeFile(const std::string& path) {
     FileIdentity id;
@@ -95,10 +146,9 @@ bool TryExclusiveOpen(const std::string& path) {
 }
 
 std::uint32_t VolumeBlockSize(const std::string& path) {
-    std::string dir = ExtractFilePath(path);
-    if (dir.empty()) dir = ".";
+    const std::string dir = ExtractFilePath(path);
     struct statvfs vfs;
-    if (::statvfs(dir.c_str(), &vfs) != 0) return 0;
+    if (::statvfs(dir.empty() ? "." : dir.c_str(), &vfs) != 0) return 0;
     return static_cast<std::uint32_t>(vfs.f_bsize);
 }
 
@@ -132,8 +182,8 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content, 
         ::umask(mask);
         perm = static_cast<mode_t>(mode) & ~mask & 07777;
     }
-    bool ok = ::fchmod(fd.get(), perm) == 0 && WriteAll(fd.get(), content) &&
-              ::fsync(fd.get()) == 0;
+    bool ok =
+        ::fchmod(fd.get(), perm) == 0 && WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0;
     ok = (::close(fd.release()) == 0) && ok;
     if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
         ::unlink(tmp.c_str());

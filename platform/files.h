@@ -3,13 +3,33 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace qm::platform {
 
 bool FileExists(const std::string& path);       // an existing regular file
 bool DirectoryExists(const std::string& path);  // an existing directory
+// True when anything stands at the path: a file, a directory, or a symbolic
+// link, even one whose target is missing.
+bool PathExists(const std::string& path);
 // Removes a file; false when it is missing or cannot be removed.
 bool DeleteFile(const std::string& path);
+
+// The absolute path of what an existing path names, every symbolic link on the
+// way followed; the path unchanged when nothing is there or it cannot be
+// resolved (a link whose target is missing, a loop).
+std::string ResolveSymbolicLinks(const std::string& path);
+
+// True when this process may write to the existing file.
+bool IsWritableFile(const std::string& path);
+// True when this process may create, rename and remove files in the existing
+// directory; "" is the current directory.
+bool IsWritableDirectory(const std::string& dir);
+
+// Renames a file, but never over another: when anything stands at `to` the
+// call fails with std::errc::file_exists and both stay as they were. Returns
+// the system's reason on failure, an empty code on success.
+std::error_code RenameNoReplace(const std::string& from, const std::string& to);
 
 // What identifies one version of a file: a caller compares the identity before
 // and after a run to learn whether the run created or changed the file.
@@ -26,6 +46,38 @@ FileIdentity ProbeFile(const std::string& path);
 // True when the existing file can be opened for reading and writing and no
 // other process holds a lock on it (an exclusive, non-blocking flock).
 bool TryExclusiveOpen(const std::string& path);
+
+// An exclusive lock on an existing regular file, held until the object goes.
+// It is the kind of lock the Firebird engine holds on every database file it
+// has open, so it is refused while any process, this one included, has the
+// database attached, and an engine that opens the file while the lock is held
+// fails in turn. Opening never waits (a named pipe at the path is refused, not
+// waited on). Never throws; GetStatus() tells how the attempt ended.
+class ExclusiveFileLock {
+public:
+    enum class Status {
+        Held,      // the lock is held
+        Missing,   // nothing at the path (or a link to nothing): nothing to lock
+        NotAFile,  // a directory, a pipe, a device
+        InUse,     // another holder has the file locked
+        Failed,    // the file could not be opened; Error() tells why
+    };
+
+    explicit ExclusiveFileLock(const std::string& path);
+    ~ExclusiveFileLock();
+    ExclusiveFileLock(const ExclusiveFileLock&) = delete;
+    ExclusiveFileLock& operator=(const ExclusiveFileLock&) = delete;
+
+    Status GetStatus() const { return status_; }
+    bool Held() const { return status_ == Status::Held; }
+    // The system's reason when the status is Failed.
+    std::error_code Error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    Status status_ = Status::Failed;
+    std::error_code error_;
+};
 
 // Block size of the file system that holds the directory of the path; 0 when
 // it cannot be read.

@@ -18,6 +18,7 @@
 
 #include "operations/interaction.h"
 #include "operations/ui/file_name_edit.h"
+#include "operations/ui/operation_dialog.h"
 #include "operations/ui/qt_interaction.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -341,12 +342,8 @@ void TfrmBase::btnSettingClick() {
 }
 
 void TfrmBase::edBaseFileBrowse() {
-    FileDialogRequest r;
-    r.kind = FileDialogKind::Open;
-    r.title = kBaseFileTitle;
-    r.filter = kBaseFileFilter;
-    r.fileName = edBaseFile->Name();
-    edBaseFileAfterDialog(FileDialogs().Run(r));
+    edBaseFileAfterDialog(
+        AskFileName(*edBaseFile, FileDialogKind::Open, kBaseFileTitle, kBaseFileFilter));
 }
 
 void TfrmBase::edBaseFileAfterDialog(const std::optional<std::string>& chosen) {

@@ -2,27 +2,15 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
 
-#include "operations/interaction.h"
 #include "operations/ui/file_name_edit.h"
-#include "operations/ui/wait_window.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
 namespace qm {
 
 namespace {
-
-// Hides the wait window on every way out of the operation, before any box.
-struct WaitShown {
-    WaitShown(QWidget* form, const std::string& text) { ShowWait(form, text); }
-    ~WaitShown() { HideWait(); }
-    WaitShown(const WaitShown&) = delete;
-    WaitShown& operator=(const WaitShown&) = delete;
-};
 
 bool HasExtension(const std::string& path) {
     return platform::ExtractFileName(path).find('.') != std::string::npos;
@@ -31,72 +19,22 @@ bool HasExtension(const std::string& path) {
 }  // namespace
 
 TfrmBackupBase::TfrmBackupBase(TFirebirdBase& base, Tdm& dm, QWidget* owner)
-    : QDialog(owner), Base(&base), dm_(dm) {
-    setObjectName(QStringLiteral("frmBackupBase"));
-    setWindowTitle(Q(kCaptionPrefix + base.Description));
-
-    auto* lbBackupFile = new QLabel(QStringLiteral("Создать архив :"), this);
-    lbBackupFile->setObjectName(QStringLiteral("lbBackupFile"));
+    : TOperationDialog(&base, dm, owner, "frmBackupBase", kCaptionPrefix + base.Description,
+                       "Архивировать") {
+    QLabel* lbBackupFile = NamedLabel("lbBackupFile", "Создать архив :");
     edBackupFile = new TFileNameEdit(QStringLiteral("edBackupFile"), this);
     edBackupFile->OnBrowse = [this] { Guarded([this] { edBackupFileBrowse(); }); };
-
-    auto* lblBackupLog = new QLabel(QStringLiteral("Журнал архивации :"), this);
-    lblBackupLog->setObjectName(QStringLiteral("lblBackupLog"));
-    MemoLog = new QPlainTextEdit(this);
-    MemoLog->setObjectName(QStringLiteral("MemoLog"));
-    MemoLog->setReadOnly(true);
-    MemoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QPalette pal = MemoLog->palette();
-    pal.setColor(QPalette::Base, palette().color(QPalette::Window));
-    MemoLog->setPalette(pal);
-    log_ = std::make_unique<QtLogView>(MemoLog);
-
-    btnOk = new QPushButton(QStringLiteral("Архивировать"), this);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
-    btnOk->setFixedSize(99, 25);
-    btnCancel = new QPushButton(QStringLiteral("Отмена"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setFixedSize(75, 25);
-    // Enter in the dialog must not start a backup unasked.
-    btnOk->setAutoDefault(false);
-    btnCancel->setAutoDefault(false);
 
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(lbBackupFile);
     fileRow->addWidget(edBackupFile, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(btnOk);
-    buttons->addSpacing(21);
-    buttons->addWidget(btnCancel);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 16, 13, 17);
     layout->addLayout(fileRow);
     layout->addSpacing(12);
-    layout->addWidget(lblBackupLog);
-    layout->addWidget(MemoLog, 1);
-    layout->addSpacing(8);
-    layout->addLayout(buttons);
+    AddLogAndButtons(layout, NamedLabel("lblBackupLog", "Журнал архивации :"), 21);
 
-    setTabOrder(edBackupFile, MemoLog);
-    setTabOrder(MemoLog, btnOk);
-    setTabOrder(btnOk, btnCancel);
-
-    connect(btnOk, &QPushButton::clicked, this, [this] { Guarded([this] { btnOkClick(); }); });
-    // Escape presses Cancel as well: QDialog rejects on Escape.
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    setFixedSize(734, 442);
-}
-
-std::string TfrmBackupBase::Caption() const { return S(windowTitle()); }
-
-void TfrmBackupBase::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (shown_) return;
-    shown_ = true;
-    Guarded([this] { FormShow(); });
-    edBackupFile->setFocus();
+    SetTabOrder({edBackupFile});
 }
 
 void TfrmBackupBase::FormShow() {
@@ -111,16 +49,11 @@ std::optional<std::string> TfrmBackupBase::edBackupFileAfterDialog(
 }
 
 void TfrmBackupBase::edBackupFileBrowse() {
-    FileDialogRequest r;
-    r.kind = FileDialogKind::Save;
-    r.title = kSaveTitle;
-    r.filter = kArchiveFilter;
-    // The toolkit's dialog then asks about overwriting the name that will
-    // really be used.
-    r.defaultExt = "fbk";
-    r.initialDir = initialDir_;
-    r.fileName = edBackupFile->Name();
-    if (auto chosen = edBackupFileAfterDialog(FileDialogs().Run(r))) edBackupFile->SetName(*chosen);
+    // With the default extension the toolkit's dialog asks about overwriting
+    // the name that will really be used.
+    if (auto chosen = edBackupFileAfterDialog(AskFileName(
+            *edBackupFile, FileDialogKind::Save, kSaveTitle, kArchiveFilter, initialDir_, "fbk")))
+        edBackupFile->SetName(*chosen);
 }
 
 void TfrmBackupBase::btnOkClick() {
@@ -140,16 +73,10 @@ void TfrmBackupBase::btnOkClick() {
                           MsgIcon::Question);
     if (!confirmed) return;
 
-    bool ok = false;
-    {
-        WaitShown wait(this, "Выполняется архивация базы данных...");
-        log_->Clear();
-        ok = dm_.BackupBase(*Base, edBackupFile->Name(), log_.get());
-    }
-    if (ok)
-        ShowInformation(Caption(), "Архивация завершена.");
-    else
-        ShowError(Caption(), "Архивация прервана из-за ошибки.");
+    const bool ok = RunOperation("Выполняется архивация базы данных...", [this](ILogView* log) {
+        return dm_.BackupBase(*Base, edBackupFile->Name(), log);
+    });
+    ShowOutcome(ok, "Архивация завершена.", "Архивация прервана из-за ошибки.");
 }
 
 }  // namespace qm

@@ -1,17 +1,9 @@
 #pragma once
 
-#include <QDialog>
-#include <memory>
 #include <optional>
 #include <string>
 
-#include "config/firebird_base.h"
-#include "operations/data_module.h"
-#include "operations/ui/qt_interaction.h"
-
-class QLabel;
-class QPlainTextEdit;
-class QPushButton;
+#include "operations/ui/operation_dialog.h"
 
 namespace qm {
 
@@ -22,7 +14,7 @@ class TFileNameEdit;
 // under the wait window with the server's lines in MemoLog, and reports the
 // outcome in one box. Its caption is "Ручная архивация: " and the record's
 // Description; every box it shows carries the current caption as its title.
-class TfrmBackupBase : public QDialog {
+class TfrmBackupBase : public TOperationDialog {
     Q_OBJECT
 public:
     // base and dm must outlive the dialog; the dialog owns neither.
@@ -32,12 +24,10 @@ public:
     static constexpr const char* kSaveTitle = "Сохранить архив как..";
     static constexpr const char* kArchiveFilter = "Архив базы Firebird (*.fbk)|*.fbk|Все файлы|*.*";
 
-    TFirebirdBase* Base;
-
     // Puts the proposed archive name (GetArchiveFileName of Base) into
     // edBackupFile and points the file dialog at Base.ArcDir. Runs when the
     // dialog is first shown.
-    void FormShow();
+    void FormShow() override;
     // The browse button: a save dialog; the accepted name goes through
     // edBackupFileAfterDialog into edBackupFile.
     void edBackupFileBrowse();
@@ -45,23 +35,12 @@ public:
     // nothing returned for a cancelled dialog.
     static std::optional<std::string> edBackupFileAfterDialog(std::optional<std::string> chosen);
     // The backup button: checks the name, asks, runs the backup, reports.
-    void btnOkClick();
+    void btnOkClick() override;
 
     TFileNameEdit* edBackupFile;
-    QPlainTextEdit* MemoLog;
-    QPushButton* btnOk;
-    QPushButton* btnCancel;
-
-protected:
-    void showEvent(QShowEvent* event) override;
 
 private:
-    std::string Caption() const;
-
-    Tdm& dm_;
-    std::unique_ptr<QtLogView> log_;
     std::string initialDir_;
-    bool shown_ = false;
 };
 
 }  // namespace qm

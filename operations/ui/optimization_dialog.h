@@ -1,15 +1,8 @@
 #pragma once
 
-#include <QDialog>
-#include <memory>
 #include <string>
 
-#include "config/firebird_base.h"
-#include "operations/data_module.h"
-#include "operations/ui/qt_interaction.h"
-
-class QPlainTextEdit;
-class QPushButton;
+#include "operations/ui/operation_dialog.h"
 
 namespace qm {
 
@@ -20,7 +13,7 @@ namespace qm {
 // and reports the outcome in one box. Its caption is "Оптимизация работы базы
 // данных : " and the record's Description; every box it shows carries the
 // current caption as its title.
-class TfrmOptimizationBase : public QDialog {
+class TfrmOptimizationBase : public TOperationDialog {
     Q_OBJECT
 public:
     // base and dm must outlive the dialog; the dialog owns neither.
@@ -28,24 +21,14 @@ public:
 
     static constexpr const char* kCaptionPrefix = "Оптимизация работы базы данных : ";
 
-    TFirebirdBase* Base;
-
     // The optimize button: checks the file, asks, runs the optimization under
     // a temporary archive name of its own, reports.
-    void btnOkClick();
-
-    QPlainTextEdit* MemoLog;
-    QPushButton* btnOk;
-    QPushButton* btnCancel;
+    void btnOkClick() override;
 
     // The temporary archive of the last run ("" before the first).
     const std::string& LastArchive() const { return lastArchive_; }
 
 private:
-    std::string Caption() const;
-
-    Tdm& dm_;
-    std::unique_ptr<QtLogView> log_;
     std::string lastArchive_;
 };
 

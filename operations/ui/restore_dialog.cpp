@@ -1,69 +1,23 @@
 #include "operations/ui/restore_dialog.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
 
-#include "operations/interaction.h"
 #include "operations/ui/file_name_edit.h"
-#include "operations/ui/wait_window.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
 namespace qm {
 
-namespace {
-
-// Hides the wait window on every way out of the operation, before any box.
-struct WaitShown {
-    WaitShown(QWidget* form, const std::string& text) { ShowWait(form, text); }
-    ~WaitShown() { HideWait(); }
-    WaitShown(const WaitShown&) = delete;
-    WaitShown& operator=(const WaitShown&) = delete;
-};
-
-QLabel* NamedLabel(const char* name, const char* text, QWidget* parent) {
-    auto* label = new QLabel(QString::fromUtf8(text), parent);
-    label->setObjectName(QString::fromUtf8(name));
-    return label;
-}
-
-}  // namespace
-
 TfrmRestoreBase::TfrmRestoreBase(TFirebirdBase* base, Tdm& dm, QWidget* owner)
-    : QDialog(owner), Base(base), dm_(dm) {
-    setObjectName(QStringLiteral("frmRestoreBase"));
-    setWindowTitle(Q(kCaption));
-
-    QLabel* lbBackupFile = NamedLabel("lbBackupFile", "Файл архива :", this);
+    : TOperationDialog(base, dm, owner, "frmRestoreBase", kCaption, "Восстановить") {
+    QLabel* lbBackupFile = NamedLabel("lbBackupFile", "Файл архива :");
     edBackupFile = new TFileNameEdit(QStringLiteral("edBackupFile"), this);
     edBackupFile->OnBrowse = [this] { Guarded([this] { edBackupFileBrowse(); }); };
-    QLabel* lblBaseFile = NamedLabel("lblBaseFile", "Создать базу данных :", this);
+    QLabel* lblBaseFile = NamedLabel("lblBaseFile", "Создать базу данных :");
     edBaseFile = new TFileNameEdit(QStringLiteral("edBaseFile"), this);
     edBaseFile->OnBrowse = [this] { Guarded([this] { edBaseFileBrowse(); }); };
-
-    QLabel* lblRestoreLog = NamedLabel("lblRestoreLog", "Журнал восстановления :", this);
-    MemoLog = new QPlainTextEdit(this);
-    MemoLog->setObjectName(QStringLiteral("MemoLog"));
-    MemoLog->setReadOnly(true);
-    MemoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QPalette pal = MemoLog->palette();
-    pal.setColor(QPalette::Base, palette().color(QPalette::Window));
-    MemoLog->setPalette(pal);
-    log_ = std::make_unique<QtLogView>(MemoLog);
-
-    btnOk = new QPushButton(QStringLiteral("Восстановить"), this);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
-    btnOk->setFixedSize(99, 25);
-    btnCancel = new QPushButton(QStringLiteral("Отмена"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setFixedSize(75, 25);
-    // Enter in the dialog must not start a restore unasked.
-    btnOk->setAutoDefault(false);
-    btnCancel->setAutoDefault(false);
 
     auto* files = new QGridLayout;
     files->setColumnMinimumWidth(0, 120);
@@ -73,40 +27,13 @@ TfrmRestoreBase::TfrmRestoreBase(TFirebirdBase* base, Tdm& dm, QWidget* owner)
     files->addWidget(lblBaseFile, 1, 0);
     files->addWidget(edBaseFile, 1, 1);
     files->setColumnStretch(1, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(btnOk);
-    buttons->addSpacing(21);
-    buttons->addWidget(btnCancel);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 16, 13, 17);
     layout->addLayout(files);
     layout->addSpacing(12);
-    layout->addWidget(lblRestoreLog);
-    layout->addWidget(MemoLog, 1);
-    layout->addSpacing(8);
-    layout->addLayout(buttons);
+    AddLogAndButtons(layout, NamedLabel("lblRestoreLog", "Журнал восстановления :"), 21);
 
-    setTabOrder(edBackupFile, edBaseFile);
-    setTabOrder(edBaseFile, MemoLog);
-    setTabOrder(MemoLog, btnOk);
-    setTabOrder(btnOk, btnCancel);
-
-    connect(btnOk, &QPushButton::clicked, this, [this] { Guarded([this] { btnOkClick(); }); });
-    // Escape presses Cancel as well: QDialog rejects on Escape.
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    setFixedSize(734, 442);
-}
-
-std::string TfrmRestoreBase::Caption() const { return S(windowTitle()); }
-
-void TfrmRestoreBase::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (shown_) return;
-    shown_ = true;
-    Guarded([this] { FormShow(); });
-    edBackupFile->setFocus();
+    SetTabOrder({edBackupFile, edBaseFile});
 }
 
 void TfrmRestoreBase::FormShow() {
@@ -126,26 +53,17 @@ void TfrmRestoreBase::edBackupFileAfterDialog(const std::string& chosen) {
 }
 
 void TfrmRestoreBase::edBackupFileBrowse() {
-    FileDialogRequest r;
-    r.kind = FileDialogKind::Open;
-    r.title = kOpenTitle;
-    r.filter = kArchiveFilter;
-    r.initialDir = initialDir_;
-    r.fileName = edBackupFile->Name();
-    if (std::optional<std::string> chosen = FileDialogs().Run(r)) {
+    if (auto chosen = AskFileName(*edBackupFile, FileDialogKind::Open, kOpenTitle, kArchiveFilter,
+                                  initialDir_)) {
         edBackupFile->SetName(*chosen);
         edBackupFileAfterDialog(*chosen);
     }
 }
 
 void TfrmRestoreBase::edBaseFileBrowse() {
-    FileDialogRequest r;
-    r.kind = FileDialogKind::Save;
-    r.title = kSaveTitle;
-    r.filter = kDatabaseFilter;
-    r.initialDir = initialDir_;
-    r.fileName = edBaseFile->Name();
-    if (std::optional<std::string> chosen = FileDialogs().Run(r)) edBaseFile->SetName(*chosen);
+    if (auto chosen = AskFileName(*edBaseFile, FileDialogKind::Save, kSaveTitle, kDatabaseFilter,
+                                  initialDir_))
+        edBaseFile->SetName(*chosen);
 }
 
 void TfrmRestoreBase::btnOkClick() {
@@ -172,16 +90,11 @@ void TfrmRestoreBase::btnOkClick() {
                           MsgIcon::Question);
     if (!confirmed) return;
 
-    bool ok = false;
-    {
-        WaitShown wait(this, "Выполняется восстановление базы данных из архива...");
-        log_->Clear();
-        ok = dm_.RestoreBase(edBackupFile->Name(), edBaseFile->Name(), log_.get());
-    }
-    if (ok)
-        ShowInformation(Caption(), "Восстановление завершено.");
-    else
-        ShowError(Caption(), "Восстановление прервано из-за ошибки.");
+    const bool ok =
+        RunOperation("Выполняется восстановление базы данных из архива...", [this](ILogView* log) {
+            return dm_.RestoreBase(edBackupFile->Name(), edBaseFile->Name(), log);
+        });
+    ShowOutcome(ok, "Восстановление завершено.", "Восстановление прервано из-за ошибки.");
 }
 
 }  // namespace qm

@@ -1,16 +1,8 @@
 #pragma once
 
-#include <QDialog>
-#include <memory>
-#include <optional>
 #include <string>
 
-#include "config/firebird_base.h"
-#include "operations/data_module.h"
-#include "operations/ui/qt_interaction.h"
-
-class QPlainTextEdit;
-class QPushButton;
+#include "operations/ui/operation_dialog.h"
 
 namespace qm {
 
@@ -22,7 +14,7 @@ class TFileNameEdit;
 // with the server's lines in MemoLog, and reports the outcome in one box. Its
 // caption is "Восстановление базы из архива"; every box it shows carries the
 // current caption as its title.
-class TfrmRestoreBase : public QDialog {
+class TfrmRestoreBase : public TOperationDialog {
     Q_OBJECT
 public:
     // base may be null (no database selected); it only presets the folder of
@@ -36,11 +28,9 @@ public:
     static constexpr const char* kSaveTitle = "Восстановить базу как..";
     static constexpr const char* kDatabaseFilter = "База Firebird (*.fdb)|*.fdb|Все файлы|*.*";
 
-    TFirebirdBase* Base;
-
     // Points both file dialogs at Base.ArcDir when there is a Base. Runs when
     // the dialog is first shown.
-    void FormShow();
+    void FormShow() override;
     // The browse button of edBackupFile: an open dialog; an accepted name goes
     // into edBackupFile and through edBackupFileAfterDialog.
     void edBackupFileBrowse();
@@ -54,27 +44,16 @@ public:
     // full stop) replaced by ".fdb"; a name without one just gets ".fdb".
     static std::string ProposedDatabaseName(const std::string& archive);
     // The restore button: checks both names, asks, runs the restore, reports.
-    void btnOkClick();
+    void btnOkClick() override;
 
     TFileNameEdit* edBackupFile;
     TFileNameEdit* edBaseFile;
-    QPlainTextEdit* MemoLog;
-    QPushButton* btnOk;
-    QPushButton* btnCancel;
 
     // The folder the file dialogs open in ("" for the toolkit's default).
     const std::string& InitialDir() const { return initialDir_; }
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
-    std::string Caption() const;
-
-    Tdm& dm_;
-    std::unique_ptr<QtLogView> log_;
     std::string initialDir_;
-    bool shown_ = false;
 };
 
 }  // namespace qm

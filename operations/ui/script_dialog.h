@@ -1,17 +1,11 @@
 #pragma once
 
-#include <QDialog>
-#include <memory>
 #include <string>
 
-#include "config/firebird_base.h"
-#include "operations/data_module.h"
-#include "operations/ui/qt_interaction.h"
+#include "operations/ui/operation_dialog.h"
 
 class QComboBox;
 class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
 class QSpinBox;
 
 namespace qm {
@@ -25,7 +19,7 @@ class TFileNameEdit;
 // disconnects and reports the outcome in one box. Its caption is "Выполнение
 // скрипта: " and the record's Description; every box it shows carries the
 // current caption as its title.
-class TfrmScriptBase : public QDialog {
+class TfrmScriptBase : public TOperationDialog {
     Q_OBJECT
 public:
     // base and dm must outlive the dialog; the dialog owns neither.
@@ -34,8 +28,6 @@ public:
     static constexpr const char* kCaptionPrefix = "Выполнение скрипта: ";
     static constexpr const char* kOpenTitle = "Открыть скрипт...";
     static constexpr const char* kScriptFilter = "Файлы скрипта (*.sql)|*.sql|Все файлы|*.*";
-
-    TFirebirdBase* Base;
 
     // The browse button: an open dialog; a chosen name goes into edScriptFile
     // and through edScriptFileAfterDialog.
@@ -46,24 +38,17 @@ public:
     // The run button: checks the file, asks, connects, runs, disconnects and
     // reports. The wait window is hidden and the connection closed on every
     // way out.
-    void btnOkClick();
+    void btnOkClick() override;
 
     TFileNameEdit* edScriptFile;
     QSpinBox* seSQLDialect;
     QComboBox* cbCharSet;
     QLineEdit* edRole;
-    QPlainTextEdit* MemoLog;
-    QPushButton* btnOk;
-    QPushButton* btnCancel;
 
 private:
-    std::string Caption() const;
     // Closes dm.DataBase when it is open; a failing detach is logged and the
     // attachment dropped all the same.
     void CloseConnection();
-
-    Tdm& dm_;
-    std::unique_ptr<QtLogView> log_;
 };
 
 }  // namespace qm

@@ -1,15 +1,6 @@
 #pragma once
 
-#include <QDialog>
-#include <memory>
-#include <string>
-
-#include "config/firebird_base.h"
-#include "operations/data_module.h"
-#include "operations/ui/qt_interaction.h"
-
-class QPlainTextEdit;
-class QPushButton;
+#include "operations/ui/operation_dialog.h"
 
 namespace qm {
 
@@ -19,7 +10,7 @@ namespace qm {
 // MemoLog, and reports the outcome in one box. Its caption is "Проверка базы
 // данных на ошибки: " and the record's Description; every box it shows
 // carries the current caption as its title.
-class TfrmValidationBase : public QDialog {
+class TfrmValidationBase : public TOperationDialog {
     Q_OBJECT
 public:
     // base and dm must outlive the dialog; the dialog owns neither.
@@ -27,20 +18,8 @@ public:
 
     static constexpr const char* kCaptionPrefix = "Проверка базы данных на ошибки: ";
 
-    TFirebirdBase* Base;
-
     // The check button: checks the file, asks, runs the validation, reports.
-    void btnOkClick();
-
-    QPlainTextEdit* MemoLog;
-    QPushButton* btnOk;
-    QPushButton* btnCancel;
-
-private:
-    std::string Caption() const;
-
-    Tdm& dm_;
-    std::unique_ptr<QtLogView> log_;
+    void btnOkClick() override;
 };
 
 }  // namespace qm

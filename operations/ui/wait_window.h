@@ -119,4 +119,16 @@ void HideWait();
 // The current wait thread, or null when no wait window is shown.
 TWaitThread* WaitThread();
 
+// ShowWait for the life of a scope: HideWait runs on every way out of it, an
+// escaping error included, so no box shown afterwards stands under the wait
+// window.
+class TWaitShown {
+public:
+    TWaitShown(QWidget* form, const std::string& text) { ShowWait(form, text); }
+    ~TWaitShown() { HideWait(); }
+
+    TWaitShown(const TWaitShown&) = delete;
+    TWaitShown& operator=(const TWaitShown&) = delete;
+};
+
 }  // namespace qm

@@ -1,7 +1,8 @@
 #pragma once
 
-// The database the maintenance benchmarks work on, and the few helpers they
-// share: running one of Firebird's own tools and timing a run.
+// What the benchmarks share: running one of Firebird's own tools, timing a run
+// and taking medians, scratch files and folders, and the database the
+// maintenance benchmarks work on.
 //
 // MakeBenchDatabase(dir, megabytes) gives the path of a database of about that
 // size in dir, made with isql-fb on the embedded engine on first use and
@@ -21,7 +22,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -65,11 +69,42 @@ inline int RunProgram(const std::vector<std::string>& argv, const std::string& o
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The size of a regular file; -1 when there is none at the path.
 inline long long FileSize(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
                ? static_cast<long long>(st.st_size)
                : -1;
+}
+
+inline double Megabytes(const std::string& path) {
+    return static_cast<double>(FileSize(path)) / (1024 * 1024);
+}
+
+// Writes a whole file; throws std::runtime_error when it cannot.
+inline void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+    if (!f.good()) throw std::runtime_error("cannot write " + path);
+}
+
+// The folder `name` under the system's temporary folder, made when missing;
+// the path ends with '/'.
+inline std::string ScratchDirectory(const std::string& name) {
+    const std::string dir = (std::filesystem::temp_directory_path() / name).string() + "/";
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+// Runs a benchmark's body and answers its exit code; an exception ends it with
+// "<name>: <message>" on the error output and exit code 1.
+inline int RunReportingErrors(const char* name, const std::function<int()>& body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+        return 1;
+    }
 }
 
 using Clock = std::chrono::steady_clock;
@@ -91,11 +126,7 @@ namespace detail {
 inline void RunIsql(const std::string& dir, const std::string& script) {
     const std::string scriptFile = dir + "bench_db.sql";
     const std::string logFile = dir + "bench_db.log";
-    {
-        std::ofstream f(scriptFile, std::ios::binary | std::ios::trunc);
-        f << script;
-        if (!f.good()) throw std::runtime_error("cannot write " + scriptFile);
-    }
+    WriteText(scriptFile, script);
     const int rc = RunProgram({kIsql, "-q", "-b", "-i", scriptFile}, logFile);
     std::remove(scriptFile.c_str());
     if (rc != 0) {
