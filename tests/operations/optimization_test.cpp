@@ -250,18 +250,6 @@ TEST_F(Optimization, ArchiveThatCannotBeDeletedIsLoggedAndTheRunGoesOn) {
 
 // ---- the dialog ----------------------------------------------------------
 
-class Boxes final : public IMessageBoxes {
-public:
-    Boxes() { InstallMessageBoxes(this); }
-    ~Boxes() override { InstallMessageBoxes(&scripted); }
-    MsgButton Show(const MessageRequest& r) override {
-        waitShown.push_back(WaitThread() != nullptr);
-        return scripted.Show(r);
-    }
-    test::ScriptedMessageBoxes scripted;
-    std::vector<bool> waitShown;
-};
-
 class OptimizationDialog : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -275,11 +263,11 @@ protected:
         InstallEventPump(nullptr);
         EXPECT_TRUE(test::VisibleTopLevels().empty());
     }
-    const std::vector<test::ShownBox>& Shown() const { return boxes.scripted.shown; }
+    const std::vector<test::ShownBox>& Shown() const { return boxes.shown; }
 
     test::TempDir dir;
     QtEventPump pump;
-    Boxes boxes;
+    test::ScriptedMessageBoxes boxes;
     TFirebirdBase base;
 };
 
@@ -336,7 +324,7 @@ TEST_F(OptimizationDialog, SuccessAndFailureEachShowOneBoxAfterTheWaitWindow) {
     TfrmOptimizationBase dlg(base, m.dm, nullptr);
     dlg.show();
 
-    boxes.scripted.Answer(mbYes);
+    boxes.Answer(mbYes);
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
     ASSERT_EQ(Shown().size(), 2u);
     EXPECT_EQ(Shown()[1].request.text, "Оптимизация завершена.");
@@ -346,7 +334,7 @@ TEST_F(OptimizationDialog, SuccessAndFailureEachShowOneBoxAfterTheWaitWindow) {
 
     // The restore fails: one error box; the archive stays and the log says so.
     faults.FailServiceAttach(2);
-    boxes.scripted.Answer(mbYes);
+    boxes.Answer(mbYes);
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
     ASSERT_EQ(Shown().size(), 4u);
     EXPECT_EQ(Shown()[3].request.text, "Оптимизация прервана из-за ошибки.");
@@ -357,7 +345,7 @@ TEST_F(OptimizationDialog, SuccessAndFailureEachShowOneBoxAfterTheWaitWindow) {
         "> Временный архив \"" + dlg.LastArchive() + "\" сохранён как копия базы данных.")));
     EXPECT_EQ(dlg.MemoLog->toPlainText().count("Архивация \"Склад\" началась..."), 1);
 
-    EXPECT_EQ(boxes.waitShown, (std::vector<bool>{false, false, false, false}));
+    EXPECT_EQ(boxes.WaitWindowShown(), (std::vector<bool>{false, false, false, false}));
     EXPECT_TRUE(dlg.isEnabled());
     dlg.close();
 }
@@ -374,7 +362,7 @@ TEST_F(OptimizationDialog, DatabaseInUseIsAWarning) {
 
     TfrmOptimizationBase dlg(base, m.dm, nullptr);
     dlg.show();
-    boxes.scripted.Answer(mbNo);
+    boxes.Answer(mbNo);
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
     ASSERT_EQ(Shown().size(), 1u);
     EXPECT_EQ(Shown()[0].request.text,

@@ -355,19 +355,6 @@ TEST_F(Restore, WrongPasswordOnAServerThatChecksIt) {
 
 // ---- the dialog ----------------------------------------------------------
 
-// Message boxes that also note whether the wait window was still shown.
-class Boxes final : public IMessageBoxes {
-public:
-    Boxes() { InstallMessageBoxes(this); }
-    ~Boxes() override { InstallMessageBoxes(&scripted); }
-    MsgButton Show(const MessageRequest& r) override {
-        waitShown.push_back(WaitThread() != nullptr);
-        return scripted.Show(r);
-    }
-    test::ScriptedMessageBoxes scripted;
-    std::vector<bool> waitShown;
-};
-
 class RestoreDialog : public ::testing::Test {
 protected:
     void SetUp() override { InstallEventPump(&pump); }
@@ -376,14 +363,14 @@ protected:
         EXPECT_TRUE(test::VisibleTopLevels().empty());
     }
     const test::ShownBox& OnlyBox() {
-        EXPECT_EQ(boxes.scripted.shown.size(), 1u);
-        return boxes.scripted.shown.back();
+        EXPECT_EQ(boxes.shown.size(), 1u);
+        return boxes.shown.back();
     }
 
     test::TempDir dir;
     DataModule m;
     QtEventPump pump;
-    Boxes boxes;
+    test::ScriptedMessageBoxes boxes;
     test::ScriptedFileDialogs files;
 };
 
@@ -426,7 +413,7 @@ TEST_F(RestoreDialog, ControlsAndFileDialogsWithoutASelectedDatabase) {
     EXPECT_EQ(files.requests[2].title, "Восстановить базу как..");
     EXPECT_EQ(files.requests[2].filter, "База Firebird (*.fdb)|*.fdb|Все файлы|*.*");
     for (const FileDialogRequest& r : files.requests) EXPECT_EQ(r.initialDir, "");
-    EXPECT_TRUE(boxes.scripted.shown.empty());
+    EXPECT_TRUE(boxes.shown.empty());
     dlg.close();
 }
 
@@ -462,27 +449,27 @@ TEST_F(RestoreDialog, RefusedInputMovesTheFocusToTheFieldAtFault) {
     QApplication::setActiveWindow(&dlg);
 
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
-    ASSERT_EQ(boxes.scripted.shown.size(), 1u);
-    EXPECT_EQ(boxes.scripted.shown[0].request.title, "Восстановление базы из архива");
-    EXPECT_EQ(boxes.scripted.shown[0].request.text, "Файл архива \"\" не существует.");
-    EXPECT_EQ(boxes.scripted.shown[0].request.icon, MsgIcon::Error);
-    EXPECT_EQ(boxes.scripted.shown[0].request.buttons, unsigned{mbOK});
-    EXPECT_EQ(boxes.scripted.shown[0].focusName, "edBackupFile");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].request.title, "Восстановление базы из архива");
+    EXPECT_EQ(boxes.shown[0].request.text, "Файл архива \"\" не существует.");
+    EXPECT_EQ(boxes.shown[0].request.icon, MsgIcon::Error);
+    EXPECT_EQ(boxes.shown[0].request.buttons, unsigned{mbOK});
+    EXPECT_EQ(boxes.shown[0].focusName, "edBackupFile");
 
     const std::string archive = dir.File("a.fbk");
     test::WriteFile(archive, "x");
     dlg.edBackupFile->SetName(dir.File("missing.fbk"));
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
-    ASSERT_EQ(boxes.scripted.shown.size(), 2u);
-    EXPECT_EQ(boxes.scripted.shown[1].request.text,
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].request.text,
               "Файл архива \"" + dir.File("missing.fbk") + "\" не существует.");
 
     dlg.edBackupFile->SetName(archive);
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
-    ASSERT_EQ(boxes.scripted.shown.size(), 3u);
-    EXPECT_EQ(boxes.scripted.shown[2].request.text, "Файл базы данных не указан.");
-    EXPECT_EQ(boxes.scripted.shown[2].request.icon, MsgIcon::Error);
-    EXPECT_EQ(boxes.scripted.shown[2].focusName, "edBaseFile");
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[2].request.text, "Файл базы данных не указан.");
+    EXPECT_EQ(boxes.shown[2].request.icon, MsgIcon::Error);
+    EXPECT_EQ(boxes.shown[2].focusName, "edBaseFile");
     EXPECT_TRUE(dlg.MemoLog->toPlainText().isEmpty());
     dlg.close();
 }
@@ -497,7 +484,7 @@ TEST_F(RestoreDialog, ExistingTargetIsAskedAboutAndNoChangesNothing) {
     dlg.show();
     dlg.edBackupFile->SetName(archive);
     dlg.edBaseFile->SetName(target);
-    boxes.scripted.Answer(mbNo);
+    boxes.Answer(mbNo);
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
     const MessageRequest& q = OnlyBox().request;
     EXPECT_EQ(q.text, "Файл базы данных \"" + target +
@@ -510,12 +497,12 @@ TEST_F(RestoreDialog, ExistingTargetIsAskedAboutAndNoChangesNothing) {
     EXPECT_TRUE(platform::ProbeFile(target) == identity);
 
     // Yes replaces it.
-    boxes.scripted.Answer(mbYes);
+    boxes.Answer(mbYes);
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
-    ASSERT_EQ(boxes.scripted.shown.size(), 3u);
-    EXPECT_EQ(boxes.scripted.shown[2].request.text, "Восстановление завершено.");
-    EXPECT_EQ(boxes.scripted.shown[2].request.icon, MsgIcon::Information);
-    EXPECT_EQ(boxes.waitShown, (std::vector<bool>{false, false, false}));
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[2].request.text, "Восстановление завершено.");
+    EXPECT_EQ(boxes.shown[2].request.icon, MsgIcon::Information);
+    EXPECT_EQ(boxes.WaitWindowShown(), (std::vector<bool>{false, false, false}));
     EXPECT_EQ(Contents(dir, target), Contents(dir, source));
     EXPECT_TRUE(dlg.isEnabled());
     dlg.close();
@@ -531,14 +518,14 @@ TEST_F(RestoreDialog, NewTargetRunsAndReportsInOneBox) {
     dlg.edBackupFile->SetName(archive);
     dlg.edBaseFile->SetName(target);
     dlg.MemoLog->setPlainText("left from before");
-    boxes.scripted.Answer(mbYes);
+    boxes.Answer(mbYes);
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
-    ASSERT_EQ(boxes.scripted.shown.size(), 2u);
-    EXPECT_EQ(boxes.scripted.shown[0].request.text, "Начать восстановление базы данных из архива?");
-    EXPECT_EQ(boxes.scripted.shown[0].request.icon, MsgIcon::Question);
-    EXPECT_EQ(boxes.scripted.shown[0].request.defaultButton, mbNo);
-    EXPECT_EQ(boxes.scripted.shown[1].request.text, "Восстановление завершено.");
-    EXPECT_EQ(boxes.waitShown, (std::vector<bool>{false, false}));
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].request.text, "Начать восстановление базы данных из архива?");
+    EXPECT_EQ(boxes.shown[0].request.icon, MsgIcon::Question);
+    EXPECT_EQ(boxes.shown[0].request.defaultButton, mbNo);
+    EXPECT_EQ(boxes.shown[1].request.text, "Восстановление завершено.");
+    EXPECT_EQ(boxes.WaitWindowShown(), (std::vector<bool>{false, false}));
     const QStringList lines = dlg.MemoLog->toPlainText().split('\n');
     EXPECT_TRUE(lines.front().endsWith(QString::fromStdString("> " + StartLine(target))))
         << lines.front().toStdString();
@@ -549,13 +536,13 @@ TEST_F(RestoreDialog, NewTargetRunsAndReportsInOneBox) {
     test::WriteFile(notAnArchive, "not an archive");
     dlg.edBackupFile->SetName(notAnArchive);
     dlg.edBaseFile->SetName(dir.File("other.fdb"));
-    boxes.scripted.Answer(mbYes);
+    boxes.Answer(mbYes);
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
-    ASSERT_EQ(boxes.scripted.shown.size(), 4u);
-    EXPECT_EQ(boxes.scripted.shown[3].request.text, "Восстановление прервано из-за ошибки.");
-    EXPECT_EQ(boxes.scripted.shown[3].request.icon, MsgIcon::Error);
-    EXPECT_EQ(boxes.scripted.shown[3].request.title, "Восстановление базы из архива");
-    EXPECT_FALSE(boxes.waitShown.back());
+    ASSERT_EQ(boxes.shown.size(), 4u);
+    EXPECT_EQ(boxes.shown[3].request.text, "Восстановление прервано из-за ошибки.");
+    EXPECT_EQ(boxes.shown[3].request.icon, MsgIcon::Error);
+    EXPECT_EQ(boxes.shown[3].request.title, "Восстановление базы из архива");
+    EXPECT_FALSE(boxes.WaitWindowShown().back());
     EXPECT_TRUE(dlg.MemoLog->toPlainText().endsWith("> Восстановление прервано из-за ошибки."));
     dlg.close();
 }

@@ -10,7 +10,10 @@ ScriptedMessageBoxes::ScriptedMessageBoxes() { InstallMessageBoxes(this); }
 ScriptedMessageBoxes::~ScriptedMessageBoxes() { InstallMessageBoxes(nullptr); }
 
 MsgButton ScriptedMessageBoxes::Show(const MessageRequest& request) {
-    shown.push_back({request, FocusedObjectName()});
+    bool wait = false;
+    for (QWidget* t : QApplication::topLevelWidgets())
+        if (t->isVisible() && t->objectName() == QLatin1String("WaitForm")) wait = true;
+    shown.push_back({request, FocusedObjectName(), wait});
     if (!answers_.empty()) {
         MsgButton b = answers_.front();
         answers_.pop_front();
@@ -18,6 +21,12 @@ MsgButton ScriptedMessageBoxes::Show(const MessageRequest& request) {
     }
     if (request.defaultButton != mbNone) return request.defaultButton;
     return mbOK;
+}
+
+std::vector<bool> ScriptedMessageBoxes::WaitWindowShown() const {
+    std::vector<bool> out;
+    for (const ShownBox& b : shown) out.push_back(b.waitWindowShown);
+    return out;
 }
 
 ScriptedFileDialogs::ScriptedFileDialogs() { InstallFileDialogs(this); }

@@ -12,10 +12,12 @@ class QWidget;
 namespace qm::test {
 
 // One message box as the program asked for it, with the object name of the
-// widget that had the focus at that moment.
+// widget that had the focus at that moment and whether a wait window
+// ("WaitForm") stood over the program.
 struct ShownBox {
     MessageRequest request;
     std::string focusName;
+    bool waitWindowShown = false;
 };
 
 // Message boxes answered from a script: each Show takes the next queued answer,
@@ -30,6 +32,8 @@ public:
     MsgButton Show(const MessageRequest& request) override;
 
     std::vector<ShownBox> shown;
+    // waitWindowShown of every box, in order.
+    std::vector<bool> WaitWindowShown() const;
 
 private:
     std::deque<MsgButton> answers_;
