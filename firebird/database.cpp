@@ -440,12 +440,16 @@ void TFbDatabase::RunTimeQuery() {
     timeDifference_ = LocalNowDays() - serverDays;
 }
 
-std::string TFbDatabase::DatabaseInfoText(std::uint8_t item) {
-    std::array<char, kInfoTextBuffer> answer{};
+void TFbDatabase::AskDatabaseInfo(std::uint8_t item, char* answer, std::size_t size) {
     const FbStatus status = Library().Api().isc_database_info(
         StatusVector(), &handle_, 1, reinterpret_cast<const ISC_SCHAR*>(&item),
-        static_cast<short>(answer.size()), answer.data());
+        static_cast<short>(size), answer);
     CheckResult(status, true);
+}
+
+std::string TFbDatabase::DatabaseInfoText(std::uint8_t item) {
+    std::array<char, kInfoTextBuffer> answer{};
+    AskDatabaseInfo(item, answer.data(), answer.size());
     InfoCursor c(answer.data(), answer.size(),
                  "the answer to database information item " + std::to_string(item));
     if (c.Byte() != item) return {};
@@ -460,10 +464,7 @@ std::string TFbDatabase::DatabaseInfoText(std::uint8_t item) {
 
 FbInfoValue TFbDatabase::DatabaseInfoValue(std::uint8_t item) {
     std::array<char, kInfoValueBuffer> answer{};
-    const FbStatus status = Library().Api().isc_database_info(
-        StatusVector(), &handle_, 1, reinterpret_cast<const ISC_SCHAR*>(&item),
-        static_cast<short>(answer.size()), answer.data());
-    CheckResult(status, true);
+    AskDatabaseInfo(item, answer.data(), answer.size());
     InfoCursor c(answer.data(), answer.size(),
                  "the answer to database information item " + std::to_string(item));
     FbInfoValue out;

@@ -215,6 +215,9 @@ private:
     void LearnServerFacts();
     void LearnCharSetFacts();
     void ReadServerVersion();
+    // Asks the server for one database information item; the answer fills
+    // the buffer (a buffer of at most 32767 bytes).
+    void AskDatabaseInfo(std::uint8_t item, char* answer, std::size_t size);
     std::string DatabaseInfoText(std::uint8_t item);
     void RunTimeQuery();
     void NotifyStatements(FbNotice notice);

@@ -16,19 +16,9 @@ namespace {
 
 using test::CreateTestDatabase;
 using test::ExecSql;
+using test::ClientRefusal;
 using test::OpenTestDatabase;
 using test::QueryText;
-
-template <class F>
-std::string ClientRefusal(F f, int* number = nullptr) {
-    try {
-        f();
-    } catch (const EFbClientError& e) {
-        if (number != nullptr) *number = e.SQLCode();
-        return e.Message();
-    }
-    return "";
-}
 
 class Database : public ::testing::Test, protected test::EmbeddedFixture {};
 

@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "firebird/database.h"
-#include "firebird/query.h"
 #include "firebird/timer.h"
-#include "firebird/transaction.h"
+#include "tests/support/firebird_db.h"
 #include "tests/support/temp_dir.h"
 
 namespace qm::test {
@@ -35,23 +33,6 @@ private:
     std::vector<Entry*> timers_;
     friend class TestTimer;
 };
-
-// The parameter lines of an embedded SYSDBA connection.
-std::vector<std::string> SysdbaParams(const std::string& charSet = {});
-
-// Creates a database file through TFbDatabase::CreateDatabase and detaches.
-void CreateTestDatabase(const std::string& path, int dialect = 3,
-                        const std::string& charSet = "UTF8");
-
-// A connected database component for the file (SYSDBA, dialect 3 asked).
-std::unique_ptr<TFbDatabase> OpenTestDatabase(const std::string& path, TComponent* owner = nullptr,
-                                              const std::string& name = "DataBase");
-
-// Runs statements in a transaction of their own and commits.
-void ExecSql(TFbDatabase& db, const std::vector<std::string>& statements);
-
-// The first column of the first row of a query, as text ("" when no row).
-std::string QueryText(TFbDatabase& db, const std::string& sql);
 
 // A fixture with a temporary folder for database files.
 class EmbeddedFixture {

@@ -12,19 +12,9 @@
 namespace qm {
 namespace {
 
+using test::ClientRefusal;
 using test::OpenTestDatabase;
 using test::QueryText;
-
-template <class F>
-std::string ClientRefusal(F f, int* number = nullptr) {
-    try {
-        f();
-    } catch (const EFbClientError& e) {
-        if (number != nullptr) *number = e.SQLCode();
-        return e.Message();
-    }
-    return "";
-}
 
 class Queries : public ::testing::Test, protected test::EmbeddedFixture {
 protected:

@@ -12,18 +12,9 @@
 namespace qm {
 namespace {
 
+using test::ClientRefusal;
 using test::OpenTestDatabase;
 using test::QueryText;
-
-template <class F>
-std::string ClientRefusal(F f) {
-    try {
-        f();
-    } catch (const EFbClientError& e) {
-        return e.Message();
-    }
-    return "";
-}
 
 // A database with table T(N) and the data module's names around it.
 class Transactions : public ::testing::Test, protected test::EmbeddedFixture {

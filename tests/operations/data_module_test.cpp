@@ -14,6 +14,7 @@
 #include "firebird/transaction.h"
 #include "operations/ui/qt_interaction.h"
 #include "platform/platform.h"
+#include "tests/support/firebird_db.h"
 #include "tests/support/firebird_server.h"
 #include "tests/support/scripted_interaction.h"
 #include "tests/support/temp_dir.h"
@@ -37,13 +38,7 @@ protected:
     // A database made by the engine itself through a connection of ours.
     std::string CreateDatabase(const std::string& name) {
         const std::string path = dir.File(name);
-        TFbDatabase db;
-        db.SetDBName(path);
-        db.SetLibraryName(platform::kDefaultClientLibrary);
-        db.SetSQLDialect(3);
-        db.SetDBParams({"USER 'SYSDBA' PASSWORD 'masterkey'"});
-        db.CreateDatabase();
-        db.Disconnect();
+        test::CreateTestDatabase(path, 3, "");
         return path;
     }
 

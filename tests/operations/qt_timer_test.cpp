@@ -15,6 +15,7 @@
 #include "firebird/database.h"
 #include "firebird/query.h"
 #include "firebird/transaction.h"
+#include "tests/support/firebird_db.h"
 #include "tests/support/temp_dir.h"
 
 namespace qm {
@@ -41,15 +42,9 @@ protected:
 
 TEST_F(QtTimers, IdleTransactionEndsAfterOneToTwoSecondsUnderTheEventLoop) {
     test::TempDir dir;
-    TFbDatabase db;
-    db.SetLibraryName("libfbclient.so.2");
-    db.SetDBName(dir.File("idle.fdb"));
-    db.SetSQLDialect(3);
-    db.SetDBParams({"USER 'SYSDBA' PASSWORD 'masterkey'"});
-    db.CreateDatabase();
-    db.Disconnect();
-    db.SetDBParams({"user_name=SYSDBA", "password=masterkey"});
-    db.Connect();
+    test::CreateTestDatabase(dir.File("idle.fdb"), 3, "");
+    const auto owned = test::OpenTestDatabase(dir.File("idle.fdb"));
+    TFbDatabase& db = *owned;
 
     TFbTransaction tr;
     tr.SetDefaultDatabase(&db);

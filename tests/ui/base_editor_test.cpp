@@ -21,7 +21,7 @@
 #include "firebird/database.h"
 #include "operations/ui/file_name_edit.h"
 #include "operations/ui/qt_interaction.h"
-#include "platform/platform.h"
+#include "tests/support/firebird_db.h"
 #include "tests/support/scripted_interaction.h"
 #include "tests/support/temp_dir.h"
 #include "ui/main_window.h"
@@ -52,13 +52,7 @@ protected:
     // A database file the embedded engine made.
     std::string CreateDatabase(const std::string& name) {
         const std::string path = dir.File(name);
-        TFbDatabase db;
-        db.SetDBName(path);
-        db.SetLibraryName(platform::kDefaultClientLibrary);
-        db.SetSQLDialect(3);
-        db.SetDBParams({"USER 'SYSDBA' PASSWORD 'masterkey'"});
-        db.CreateDatabase();
-        db.Disconnect();
+        test::CreateTestDatabase(path, 3, "");
         return path;
     }
 
