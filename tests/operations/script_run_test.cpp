@@ -30,6 +30,7 @@
 #include "operations/ui/wait_window.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "tests/support/firebird_db.h"
 #include "tests/support/firebird_server.h"
 #include "tests/support/scripted_interaction.h"
 #include "tests/support/temp_dir.h"
@@ -68,18 +69,8 @@ void CreateDatabase(const std::string& path, const std::string& password = "mast
 
 // The first column of every row, read on a connection of the test's own.
 std::vector<std::string> Column(const std::string& path, const std::string& sql) {
-    auto db = Attach(path, "masterkey");
-    TFbTransaction tr;
-    tr.SetDefaultDatabase(db.get());
-    TFbQuery q;
-    q.SetDatabase(db.get());
-    q.SetTransaction(&tr);
-    tr.StartTransaction();
-    q.SetSqlText({sql});
-    q.ExecuteQuery();
     std::vector<std::string> out;
-    for (; !q.Eof(); q.Next()) out.push_back(q.FieldAsText(0));
-    tr.Commit();
+    for (const auto& row : test::QueryRows(*Attach(path, "masterkey"), sql)) out.push_back(row.at(0));
     return out;
 }
 

@@ -67,4 +67,24 @@ std::string QueryText(TFbDatabase& db, const std::string& sql) {
     return out;
 }
 
+std::vector<std::vector<std::string>> QueryRows(TFbDatabase& db, const std::string& sql) {
+    TFbTransaction tr;
+    tr.SetDefaultDatabase(&db);
+    TFbQuery q;
+    q.SetDatabase(&db);
+    q.SetTransaction(&tr);
+    tr.StartTransaction();
+    q.SetSqlText({sql});
+    q.ExecuteQuery();
+    std::vector<std::vector<std::string>> rows;
+    for (; !q.Eof(); q.Next()) {
+        std::vector<std::string> row;
+        for (int i = 0; i < q.FieldCount(); ++i)
+            row.push_back(q.FieldIsNull(i) ? "<null>" : q.FieldAsText(i));
+        rows.push_back(std::move(row));
+    }
+    tr.Commit();
+    return rows;
+}
+
 }  // namespace qm::test

@@ -26,6 +26,10 @@ void ExecSql(TFbDatabase& db, const std::vector<std::string>& statements);
 // The first column of the first row of a query, as text ("" when no row).
 std::string QueryText(TFbDatabase& db, const std::string& sql);
 
+// Every row of a query, each column as text ("<null>" for NULL), read in a
+// transaction of its own.
+std::vector<std::vector<std::string>> QueryRows(TFbDatabase& db, const std::string& sql);
+
 // The message of the client error that f raises, and its number in *number;
 // "" when f raises none.
 template <class F>

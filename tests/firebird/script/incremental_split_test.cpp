@@ -6,20 +6,12 @@
 #include <vector>
 
 #include "firebird/script_parser.h"
+#include "tests/firebird/script/script_lines.h"
 
 namespace qm {
 namespace {
 
-TScriptLines ToLines(std::string_view text) {
-    TScriptLines lines;
-    std::size_t from = 0;
-    while (true) {
-        const std::size_t nl = text.find('\n', from);
-        lines.emplace_back(text.substr(from, nl == std::string_view::npos ? nl : nl - from));
-        if (nl == std::string_view::npos) return lines;
-        from = nl + 1;
-    }
-}
+using test::ToLines;
 
 // Scripts whose state crosses line ends in every way the scanner knows.
 const char* const kScripts[] = {

@@ -8,19 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "tests/firebird/script/script_lines.h"
+
 namespace qm {
 namespace {
 
-TScriptLines ToLines(std::string_view text) {
-    TScriptLines lines;
-    std::size_t from = 0;
-    while (true) {
-        const std::size_t nl = text.find('\n', from);
-        lines.emplace_back(text.substr(from, nl == std::string_view::npos ? nl : nl - from));
-        if (nl == std::string_view::npos) return lines;
-        from = nl + 1;
-    }
-}
+using test::ToLines;
 
 // The text between a statement's start and end, lines joined by '\n'; to the
 // end of the script when the statement has no end.

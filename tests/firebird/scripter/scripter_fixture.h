@@ -17,6 +17,7 @@
 #include "firebird/transaction.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "tests/support/firebird_db.h"
 #include "tests/support/temp_dir.h"
 
 namespace qm::test {
@@ -63,28 +64,9 @@ inline void CreateDatabase(const std::string& path, int dialect = 3) {
 }
 
 // Every row of a query, each row's columns as text ("<null>" for NULL),
-// read in a transaction of its own on a connection of its own.
+// read on a connection of its own.
 inline std::vector<std::vector<std::string>> Rows(const std::string& path, const std::string& sql) {
-    auto db = Connect(path);
-    TFbTransaction tr;
-    tr.SetDefaultDatabase(db.get());
-    TFbQuery q;
-    q.SetDatabase(db.get());
-    q.SetTransaction(&tr);
-    tr.StartTransaction();
-    q.SetSqlText({sql});
-    q.ExecuteQuery();
-    std::vector<std::vector<std::string>> rows;
-    while (!q.Eof()) {
-        std::vector<std::string> row;
-        for (int i = 0; i < q.FieldCount(); ++i) {
-            row.push_back(q.FieldIsNull(i) ? "<null>" : q.FieldAsText(i));
-        }
-        rows.push_back(std::move(row));
-        q.Next();
-    }
-    tr.Commit();
-    return rows;
+    return test::QueryRows(*Connect(path), sql);
 }
 
 // The first column of every row.
