@@ -11,6 +11,7 @@ namespace {
 constexpr const char* kSection = "Setting";
 constexpr const char* kPasswordKey = "SYSDBAPassword";
 constexpr const char* kLibraryKey = "LibraryName";
+constexpr const char* kServerKey = "Server";
 constexpr const char* kDefaultPassword = "plumstone";
 
 // The cipher's settings are part of the stored format: a change makes every
@@ -43,12 +44,14 @@ void TSetting::Load() {
         SYSDBAPassword = kDefaultPassword;
     }
     LibraryName = ini.ReadString(kSection, kLibraryKey, platform::kDefaultClientLibrary);
+    Server = ini.ReadString(kSection, kServerKey, "");
 }
 
 void TSetting::Save() {
     TIniFile ini(SettingsFilePath());
     ini.WriteString(kSection, kPasswordKey, cipher_.EncryptString(SYSDBAPassword));
     ini.WriteString(kSection, kLibraryKey, LibraryName);
+    ini.WriteString(kSection, kServerKey, Server);
     ini.UpdateFile(kSettingsFileMode);
 }
 

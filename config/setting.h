@@ -10,8 +10,8 @@ namespace qm {
 // Path of the settings file: the program's data directory and "Quillmoor.srv".
 std::string SettingsFilePath();
 
-// The SYSDBA password and the client library's file name, kept in the
-// settings file with the password enciphered.
+// The SYSDBA password, the client library's file name and the server, kept
+// in the settings file with the password enciphered.
 class TSetting {
 public:
     explicit TSetting(bool load);
@@ -25,6 +25,10 @@ public:
 
     std::string LibraryName;
     std::string SYSDBAPassword;
+    // The Firebird server to work with: empty for the server of this machine,
+    // or the embedded engine where none runs; otherwise "host" or
+    // "host/port", whose database paths are that server's own.
+    std::string Server;
 
 private:
     TCryptLib cipher_;

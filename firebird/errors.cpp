@@ -16,6 +16,19 @@ namespace {
 std::mutex gTextPartsLock;
 ErrorTextParts gTextParts;
 
+// The error codes of a status vector. It is a run of clusters, each a kind
+// and one argument, except a counted string, which has a length and a
+// pointer; the run ends at isc_arg_end or at the end of the array.
+std::vector<std::int32_t> StatusErrorCodes(const FbStatus* status) {
+    std::vector<std::int32_t> codes;
+    for (int i = 0; i + 1 < kStatusVectorLength && status[i] != isc_arg_end;) {
+        const FbStatus kind = status[i];
+        if (kind == isc_arg_gds) codes.push_back(static_cast<std::int32_t>(status[i + 1]));
+        i += kind == isc_arg_cstring ? 3 : 2;
+    }
+    return codes;
+}
+
 // Rows that no part of this system raises are left empty.
 const std::array<const char*, kClientErrorCount> kClientErrorMessages = {
     "Unknown error.",                                            // 0
@@ -148,6 +161,7 @@ EFbError::EFbError(FbErrorParts parts)
     : EDatabaseError(std::string()),
       sqlCode_(parts.sqlCode),
       engineErrorCode_(static_cast<std::int32_t>(StatusVector()[1])),
+      engineErrorCodes_(std::move(parts.engineErrorCodes)),
       originName_(parts.origin != nullptr ? parts.origin->OriginName() : std::string()),
       sqlErrorText_(std::move(parts.sqlErrorText)),
       engineErrorText_(std::move(parts.engineErrorText)),
@@ -162,6 +176,12 @@ EFbError::EFbError(FbErrorParts parts)
     if (!addedText_.empty()) message += addedText_;
     message += plainText_;
     SetMessage(std::move(message));
+}
+
+bool EFbError::HasEngineErrorCode(std::int32_t code) const {
+    for (std::int32_t c : engineErrorCodes_)
+        if (c == code) return true;
+    return false;
 }
 
 ErrorTextParts GetErrorTextParts() {
@@ -181,6 +201,7 @@ EFbEngineError MakeEngineError(const TFbClientLibrary& library, const TComponent
 
     FbErrorParts parts;
     parts.origin = origin;
+    parts.engineErrorCodes = StatusErrorCodes(status);
     parts.sqlCode = static_cast<std::int32_t>(api.isc_sqlcode(status));
 
     if (flags.includeSQLText) {

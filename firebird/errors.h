@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "firebird/binding.h"
 #include "firebird/component.h"
@@ -34,6 +35,7 @@ struct FbErrorParts {
     std::string addedText;
     std::string plainText;
     const TComponent* origin = nullptr;
+    std::vector<std::int32_t> engineErrorCodes;
 };
 
 // The error family of the access layer. Message is composed from the pieces:
@@ -49,6 +51,10 @@ public:
     // client error number for a client error.
     std::int32_t SQLCode() const { return sqlCode_; }
     std::int32_t EngineErrorCode() const { return engineErrorCode_; }
+    // Every error code the status vector carried when the error was built, in
+    // order (the first is EngineErrorCode); empty for a client error.
+    const std::vector<std::int32_t>& EngineErrorCodes() const { return engineErrorCodes_; }
+    bool HasEngineErrorCode(std::int32_t code) const;
     const std::string& OriginName() const { return originName_; }
     const std::string& SQLErrorText() const { return sqlErrorText_; }
     const std::string& EngineErrorText() const { return engineErrorText_; }
@@ -61,6 +67,7 @@ public:
 private:
     std::int32_t sqlCode_;
     std::int32_t engineErrorCode_;
+    std::vector<std::int32_t> engineErrorCodes_;
     std::string originName_;
     std::string sqlErrorText_;
     std::string engineErrorText_;

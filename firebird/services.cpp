@@ -365,4 +365,58 @@ void TFbValidationService::BuildStartRequest() {
     if (second > 0) AddIntegerCluster(static_cast<std::int32_t>(second), isc_spb_options);
 }
 
+// --- state and facts of the server and its databases --------------------------
+
+std::string TFbServerInfoService::ServerVersion() {
+    if (!Active()) RaiseClientError(ceServiceNotAttached);
+    const char request[] = {isc_info_svc_server_version};
+    constexpr std::size_t kLength = 1024;
+    std::vector<char> answer(kLength, 0);
+    const TFbClientLibrary& lib = Library();
+    const FbStatus status = lib.Api().isc_service_query(
+        StatusVector(), HandleAddress(), nullptr, 0, nullptr, sizeof request, request,
+        static_cast<unsigned short>(kLength), answer.data());
+    Check(status);
+    InfoCursor cursor(answer.data(), answer.size(), "isc_info_svc_server_version");
+    if (cursor.Byte() != isc_info_svc_server_version) cursor.Fail("the version item");
+    const std::string version = cursor.Text(cursor.UInt16());
+    if (cursor.Byte() != isc_info_end) cursor.Fail("the end marker");
+    return version;
+}
+
+void TFbPropertiesService::BuildStartRequest() {
+    ResetOutput(isc_action_svc_properties);
+    if (DatabaseName.empty()) RaiseClientError(ceStartParamsError);
+    ClearStartRequest();
+    AddByte(isc_action_svc_properties);
+    AddStringCluster(DatabaseName, isc_spb_dbname, "isc_spb_dbname");
+    // The mode is one byte, unlike the other clusters' four.
+    if (Action == TAction::Shutdown) {
+        AddByte(isc_spb_prp_shutdown_mode);
+        AddByte(static_cast<std::uint8_t>(Mode));
+        AddIntegerCluster(ForceAfter, isc_spb_prp_force_shutdown);
+    } else if (Action == TAction::Online) {
+        AddByte(isc_spb_prp_online_mode);
+        AddByte(static_cast<std::uint8_t>(Mode));
+    } else {
+        AddIntegerCluster(isc_spb_prp_nolinger, isc_spb_options);
+    }
+}
+
+void TFbOnlineValidationService::BuildStartRequest() {
+    ResetOutput(isc_action_svc_validate);
+    if (DatabaseName.empty()) RaiseClientError(ceStartParamsError);
+    ClearStartRequest();
+    AddByte(isc_action_svc_validate);
+    AddStringCluster(DatabaseName, isc_spb_dbname, "isc_spb_dbname");
+}
+
+void ReadOutputToEnd(TFbControlAndQueryService& service,
+                     const std::function<void(const std::string&)>& onLine) {
+    while (!service.OutputEnded()) {
+        const std::string line = service.ReadOutputLine();
+        if (!line.empty() && onLine) onLine(line);
+    }
+}
+
 }  // namespace qm

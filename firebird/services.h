@@ -296,4 +296,60 @@ public:
     void BuildStartRequest() override;
 };
 
+// Asks the service manager about the server itself.
+class TFbServerInfoService : public TFbCustomService {
+public:
+    using TFbCustomService::TFbCustomService;
+
+    // The server's version text, for example "LI-V3.0.11.33637 Firebird 3.0".
+    // Raises client error 65 when not attached, 70 when the answer is not the
+    // version item followed by the end marker inside the buffer, and the
+    // engine error of the query.
+    std::string ServerVersion();
+};
+
+// How far a database is shut down: Multi lets in SYSDBA and the owner,
+// Single one of their attachments, Full nobody. Normal is online.
+enum class TShutdownMode : int { Normal = 0, Multi = 1, Single = 2, Full = 3 };
+
+// Changes the state of a database: shuts it down, brings it back online.
+// The server sends no output; the action has ended (or failed) once the
+// output has ended.
+class TFbPropertiesService : public TFbControlAndQueryService {
+public:
+    using TFbControlAndQueryService::TFbControlAndQueryService;
+
+    // NoLinger lets the server close the database at once when its last
+    // attachment ends, this once, whatever its LINGER says.
+    enum class TAction { Shutdown, Online, NoLinger };
+
+    std::string DatabaseName;
+    TAction Action = TAction::Online;
+    // The shutdown's target, or the state brought online to (Normal).
+    TShutdownMode Mode = TShutdownMode::Normal;
+    // Seconds the shutdown waits before it breaks off every attachment.
+    std::int32_t ForceAfter = 0;
+
+    // 8; dbname; shutdown mode and force timeout, online mode, or the options
+    // cluster with the no-linger bit. Client error 69 for an empty DatabaseName.
+    void BuildStartRequest() override;
+};
+
+// The check of a database that others keep using: tables and indices are
+// read under their locks, without the exclusive access the full validation
+// needs. Its output reports progress as well as findings.
+class TFbOnlineValidationService : public TFbControlAndQueryService {
+public:
+    using TFbControlAndQueryService::TFbControlAndQueryService;
+
+    std::string DatabaseName;
+
+    // 30; dbname. Client error 69 for an empty DatabaseName.
+    void BuildStartRequest() override;
+};
+
+// Reads the running action's output to its end, passing every non-empty line.
+void ReadOutputToEnd(TFbControlAndQueryService& service,
+                     const std::function<void(const std::string&)>& onLine);
+
 }  // namespace qm

@@ -1,6 +1,7 @@
 #include "operations/data_module.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "firebird/database.h"
 #include "firebird/errors.h"
@@ -40,6 +41,12 @@ Tdm::Tdm(TComponent* owner, const TSetting& setting)
                                   TValidateOption::ValidateDB, TValidateOption::ValidateFull};
     ValidationService->GlobalAction = TTransactionGlobalAction::CommitGlobal;
 
+    OnlineValidationService =
+        std::make_unique<TFbOnlineValidationService>(this, "OnlineValidationService");
+    OnlineValidationService->LoginPrompt = false;
+    PropertiesService = std::make_unique<TFbPropertiesService>(this, "PropertiesService");
+    PropertiesService->LoginPrompt = false;
+
     Script = std::make_unique<TFbScripter>(this, "Script");
     Script->SetDatabase(DataBase.get());
     Script->SetTransaction(Transaction.get());
@@ -58,10 +65,63 @@ Tdm::~Tdm() {
     DataBase.reset();
 }
 
+TServerProbe Tdm::ProbeRoute(bool askVersion) const {
+    return ProbeServerRoute(setting_.Server, setting_.LibraryName, setting_.SYSDBAPassword,
+                            askVersion);
+}
+
+TServerRoute Tdm::CurrentRoute() {
+    if (pinnedRoute_ != nullptr) return *pinnedRoute_;
+    return ProbeRoute().Route;
+}
+
+Tdm::RoutePin::RoutePin(Tdm& dm)
+    : dm_(dm), route_(dm.CurrentRoute()), previous_(dm.pinnedRoute_) {
+    dm_.pinnedRoute_ = &route_;
+}
+
+Tdm::RoutePin::~RoutePin() { dm_.pinnedRoute_ = previous_; }
+
+void Tdm::SetDatabaseState(const TServerRoute& route, const std::string& dbFile,
+                           TShutdownMode mode) {
+    using A = TFbPropertiesService::TAction;
+    RunProperties(route, dbFile, static_cast<int>(mode == TShutdownMode::Normal ? A::Online : A::Shutdown),
+                  mode);
+}
+
+void Tdm::ReleaseLinger(const TServerRoute& route, const std::string& dbFile) {
+    RunProperties(route, dbFile, static_cast<int>(TFbPropertiesService::TAction::NoLinger),
+                  TShutdownMode::Normal);
+}
+
+void Tdm::RunProperties(const TServerRoute& route, const std::string& dbFile, int action,
+                        TShutdownMode mode) {
+    TFbPropertiesService& svc = *PropertiesService;
+    try {
+        svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
+        svc.SetLibraryName(setting_.LibraryName);
+        route.ApplyTo(svc);
+        svc.DatabaseName = dbFile;
+        svc.Action = static_cast<TFbPropertiesService::TAction>(action);
+        svc.Mode = mode;
+        svc.ForceAfter = 0;
+        svc.SetActive(true);
+        svc.StartServiceAction();
+        ReadOutputToEnd(svc, {});
+        svc.SetActive(false);
+    } catch (...) {
+        try {
+            if (svc.Active()) svc.SetActive(false);
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+}
+
 void Tdm::SetConnectParams(const std::string& dbFile, const std::string& charSet,
                            const std::string& role, int dialect) {
     if (DataBase->Connected()) DataBase->Disconnect();
-    DataBase->SetDBName(dbFile);
+    DataBase->SetDBName(CurrentRoute().DatabaseString(dbFile));
     std::vector<std::string> params{"user_name=SYSDBA"};
     if (!charSet.empty() && charSet != "NONE") params.push_back("lc_ctype=" + charSet);
     if (!role.empty()) params.push_back("sql_role_name=" + role);

@@ -9,6 +9,7 @@
 #include "config/firebird_base.h"
 #include "config/setting.h"
 #include "firebird/component.h"
+#include "firebird/server_route.h"
 #include "operations/interaction.h"
 
 namespace qm {
@@ -18,7 +19,10 @@ class TFbTransaction;
 class TFbBackupService;
 class TFbRestoreService;
 class TFbValidationService;
+class TFbOnlineValidationService;
+class TFbPropertiesService;
 class TFbScripter;
+enum class TShutdownMode : int;
 
 // The data module: the one place that holds the program's Firebird components
 // and runs the maintenance operations on them. It reads the SYSDBA password
@@ -37,6 +41,11 @@ public:
     std::unique_ptr<TFbBackupService> BackupService;
     std::unique_ptr<TFbRestoreService> RestoreService;
     std::unique_ptr<TFbValidationService> ValidationService;
+    // The check of a database that other clients keep attached, which the
+    // full validation refuses.
+    std::unique_ptr<TFbOnlineValidationService> OnlineValidationService;
+    // Shuts a database down and brings it back online around a replacement.
+    std::unique_ptr<TFbPropertiesService> PropertiesService;
     // The script executor: Database = DataBase, Transaction = Transaction,
     // OnExecuteError = ScriptExecuteError.
     std::unique_ptr<TFbScripter> Script;
@@ -44,8 +53,41 @@ public:
     // Set when a statement of the running script failed.
     bool ScriptFailed = false;
 
+    // Where the next operation's requests go: the route a RoutePin holds, or
+    // the one the configured server gives now (ProbeRoute).
+    TServerRoute CurrentRoute();
+    // Asks the configured server (Setting's "Server", or the environment's
+    // override) whether it answers, and with askVersion its version; never
+    // raises.
+    TServerProbe ProbeRoute(bool askVersion = false) const;
+
+    // Holds one route for the operations of its life, so that the steps of an
+    // optimization all reach the same server.
+    class RoutePin {
+    public:
+        explicit RoutePin(Tdm& dm);
+        ~RoutePin();
+        RoutePin(const RoutePin&) = delete;
+        RoutePin& operator=(const RoutePin&) = delete;
+        const TServerRoute& Route() const { return route_; }
+
+    private:
+        Tdm& dm_;
+        TServerRoute route_;
+        const TServerRoute* previous_;
+    };
+
+    // Shuts the database down to the mode (every attachment is broken off at
+    // once) or, with TShutdownMode::Normal, brings it back online, through the
+    // route's service manager. Raises the services' errors.
+    void SetDatabaseState(const TServerRoute& route, const std::string& dbFile, TShutdownMode mode);
+    // Lets the engine close the database as soon as its last attachment ends,
+    // whatever its LINGER says. Raises the services' errors.
+    void ReleaseLinger(const TServerRoute& route, const std::string& dbFile);
+
     // Puts the database path, character set, role and dialect into DataBase,
-    // with the SYSDBA user, the settings' password and client library.
+    // with the SYSDBA user, the settings' password and client library; the
+    // path goes to the current route.
     void SetConnectParams(const std::string& dbFile, const std::string& charSet,
                           const std::string& role, int dialect);
     // Opens and closes DataBase once; on failure shows the error's message in
@@ -62,10 +104,16 @@ public:
     bool BackupBase(const TFirebirdBase& base, const std::string& archive, ILogView* log);
     // Restores the archive to the database path (replacing an existing file).
     // The database is built under a fresh name beside the target and moved
-    // over it only once it is complete and the target is not in use, so a
-    // failed run leaves an existing target exactly as it was.
-    bool RestoreBase(const std::string& archive, const std::string& dbFile, ILogView* log);
+    // over it only once it is complete; the clients of an existing target are
+    // then disconnected (it is shut down) and the target replaced, so a failed
+    // run leaves an existing target exactly as it was and back online. The
+    // page size asked for is the larger of the volume's allocation unit and
+    // the archive's own, or, with keepArchivePageSize, the archive's own.
+    bool RestoreBase(const std::string& archive, const std::string& dbFile, ILogView* log,
+                     bool keepArchivePageSize = false);
     // Validates the registered database; true when the server found nothing.
+    // A database that other clients keep attached, which the full check
+    // refuses, gets the online check instead, and the log says so.
     bool ValidationBase(const TFirebirdBase& base, ILogView* log);
     // Runs the script file over the connection SetConnectParams prepared; true
     // when it was read and no statement failed.
@@ -80,7 +128,18 @@ public:
     const TSetting& Setting() const { return setting_; }
 
 private:
+    // Sends one request of PropertiesService (action: its TAction) and reads
+    // it to its end.
+    void RunProperties(const TServerRoute& route, const std::string& dbFile, int action,
+                       TShutdownMode mode);
+    // The last step of RestoreBase: the restored file takes the target's place.
+    void ReplaceTarget(const TServerRoute& route, const std::string& restored,
+                       const std::string& target, const std::string& shownName, ILogView* log);
+    // The online check of ValidationBase: the number of its findings.
+    int OnlineValidation(const TServerRoute& route, const std::string& dbFile, ILogView* log);
+
     const TSetting& setting_;
+    const TServerRoute* pinnedRoute_ = nullptr;
     ILogView* scriptLog_ = nullptr;
 };
 
@@ -92,10 +151,16 @@ bool IsFileFree(const std::string& path);
 // bytes; 0 when it cannot be read (the server then chooses the page size).
 std::uint32_t GetClusterSize(const std::string& path);
 
-// The page size a restore asks for on a volume with this allocation unit: the
-// unit itself where the server takes it (it rounds a size below 4096 or between
-// two page sizes up), 0 where it would refuse the restore (above 32768, or no
-// unit known), which leaves the archive's own page size.
-std::int32_t RestorePageSize(std::uint32_t clusterSize);
+// The page size a restore asks for on a volume with this allocation unit, for
+// an archive of databases with this page size (0 when unknown): the larger of
+// the two where the server takes it (it rounds a size below 4096 or between
+// two page sizes up), the archive's own (0, or the archive's size) where the
+// unit would be refused (above 32768, or no unit known).
+std::int32_t RestorePageSize(std::uint32_t clusterSize, std::uint32_t archivePageSize = 0);
+
+// The page size of the database an archive was made of, read from the
+// archive's first records; 0 when the file cannot be read or is not an
+// archive of a known form.
+std::uint32_t ArchivePageSize(const std::string& archive);
 
 }  // namespace qm

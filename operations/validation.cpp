@@ -3,6 +3,7 @@
 #include <string>
 
 #include "firebird/errors.h"
+#include "firebird/param_block.h"
 #include "firebird/services.h"
 #include "operations/data_module.h"
 
@@ -15,6 +16,17 @@ namespace {
 // lines are the findings. The check has then run to its end; it was not
 // interrupted.
 constexpr std::int32_t kValidationSummary = 335740952;
+
+// "secondary server attachments cannot validate databases": the full check
+// needs the database to itself.
+constexpr std::int32_t kOtherAttachments = 335544461;  // isc_cant_validate
+
+bool ContainsError(const std::string& line) {
+    std::string lower = line;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower.find("error") != std::string::npos;
+}
 
 // Logs each non-empty line of the summary; the number of lines logged.
 int LogSummary(const std::string& text, ILogView* log) {
@@ -45,6 +57,8 @@ bool Tdm::ValidationBase(const TFirebirdBase& base, ILogView* log) {
         svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
         svc.DatabaseName = base.DBFile;
         svc.SetLibraryName(setting_.LibraryName);
+        const TServerRoute route = CurrentRoute();
+        route.ApplyTo(svc);
         svc.SetActive(true);
         // The server says nothing about a sound database: every line it sends
         // is a finding, whatever its wording.
@@ -58,10 +72,14 @@ bool Tdm::ValidationBase(const TFirebirdBase& base, ILogView* log) {
                 ++findings;
             }
         } catch (const EFbEngineError& e) {
-            if (e.EngineErrorCode() != kValidationSummary) throw;
-            const int lines = LogSummary(e.EngineErrorText(), log);
-            if (lines == 0) throw;
-            findings += lines;
+            if (findings == 0 && e.HasEngineErrorCode(kOtherAttachments)) {
+                findings = OnlineValidation(route, base.DBFile, log);
+            } else {
+                if (e.EngineErrorCode() != kValidationSummary) throw;
+                const int lines = LogSummary(e.EngineErrorText(), log);
+                if (lines == 0) throw;
+                findings += lines;
+            }
         }
         if (findings > 0) {
             AddLog("Проверка выявила ошибки.", log);
@@ -81,6 +99,37 @@ bool Tdm::ValidationBase(const TFirebirdBase& base, ILogView* log) {
         AddLog(e.what(), log);
     }
     return ok;
+}
+
+int Tdm::OnlineValidation(const TServerRoute& route, const std::string& dbFile, ILogView* log) {
+    AddLog("К базе данных подключены другие приложения: выполняется проверка без их отключения "
+           "(проверка страниц базы данных не выполняется).",
+           log);
+    TFbOnlineValidationService& svc = *OnlineValidationService;
+    int findings = 0;
+    try {
+        svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
+        svc.SetLibraryName(setting_.LibraryName);
+        route.ApplyTo(svc);
+        svc.DatabaseName = dbFile;
+        svc.SetActive(true);
+        svc.StartServiceAction();
+        // This check reports its progress too; only what it says of errors
+        // counts as a finding.
+        ReadOutputToEnd(svc, [&](const std::string& line) {
+            if (StripControl(line).empty()) return;
+            AddLog(line, log);
+            if (ContainsError(line)) ++findings;
+        });
+        svc.SetActive(false);
+    } catch (...) {
+        try {
+            if (svc.Active()) svc.SetActive(false);
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+    return findings;
 }
 
 }  // namespace qm

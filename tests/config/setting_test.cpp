@@ -76,7 +76,7 @@ TEST_F(SettingTest, SaveRoundTripsWithPasswordEnciphered) {
     s.Save();
     EXPECT_EQ(ReadFile(path_),
               "[Setting]\nSYSDBAPassword=F7196CCF7335102F46\n"
-              "LibraryName=libfbclient.so\n");
+              "LibraryName=libfbclient.so\nServer=\n");
     struct stat st;
     ASSERT_EQ(::stat(path_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -88,6 +88,10 @@ TEST_F(SettingTest, SaveRoundTripsWithPasswordEnciphered) {
         EXPECT_EQ(back.SYSDBAPassword, password);
         EXPECT_EQ(back.LibraryName, "libfbclient.so");
     }
+
+    s.Server = " db.example/3051 ";
+    s.Save();
+    EXPECT_EQ(TSetting(true).Server, "db.example/3051");
 }
 
 TEST_F(SettingTest, SaveKeepsTheRestOfTheFile) {
@@ -99,7 +103,7 @@ TEST_F(SettingTest, SaveKeepsTheRestOfTheFile) {
     s.Save();
     EXPECT_EQ(ReadFile(path_), std::string("; hand notes\r\n[Setting]\r\nLibraryName=new.so\r\n"
                                            "Extra=1\r\nSYSDBAPassword=") +
-                                   kPlumstoneHex + "\n[Other]\r\nk=v\r\n");
+                                   kPlumstoneHex + "\nServer=\n[Other]\r\nk=v\r\n");
 }
 
 TEST_F(SettingTest, SaveFailsWithThePathAndKeepsTheFile) {

@@ -265,9 +265,7 @@ TEST_F(BackupTest, AnArchiveTheFailedRunWroteIsDeleted) {
 TEST_F(BackupTest, WrongPasswordOfARealServerIsLoggedWithItsOrigin) {
     test::FirebirdServer server("rightpass");
     if (!server.Running()) GTEST_SKIP() << server.Reason();
-    // The one way to reach the private server's service manager; the program
-    // itself always asks the local one.
-    dm->BackupService->SetServerName("127.0.0.1/" + std::to_string(server.Port()));
+    const test::ServerVariable toServer(server.Address());
     setting.SYSDBAPassword = "wrongpass";
     base.DBFile = server.Directory() + "store.fdb";
     const std::string archive = server.Directory() + "store.fbk";

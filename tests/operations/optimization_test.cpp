@@ -25,6 +25,7 @@
 #include "operations/ui/wait_window.h"
 #include "platform/files.h"
 #include "tests/operations/fakes/maintenance_fixture.h"
+#include "tests/support/firebird_db.h"
 #include "tests/support/scripted_interaction.h"
 
 namespace qm {
@@ -104,6 +105,9 @@ TEST_F(Optimization, CompleteRunRebuildsTheDatabaseAndRemovesTheArchive) {
     ASSERT_TRUE(OptimizeBase(m.dm, base, archive, &log)) << log.All();
 
     const std::vector<std::string>& l = log.lines;
+    const std::ptrdiff_t lockedOut =
+        IndexOf(l, "Подключения к базе данных \"" + base.DBFile +
+                       "\" закрыты: на время оптимизации база данных выключена.");
     const std::ptrdiff_t backupStart = IndexOf(l, "Архивация \"Склад\" началась...");
     const std::ptrdiff_t backupDone = IndexOf(l, "Ручная архивация успешна завершена.");
     const std::ptrdiff_t restoreStart =
@@ -112,7 +116,8 @@ TEST_F(Optimization, CompleteRunRebuildsTheDatabaseAndRemovesTheArchive) {
     const std::ptrdiff_t deleted = IndexOf(l, "Временный архив \"" + archive + "\" был удалён.");
     const std::ptrdiff_t checkStart = IndexOf(l, "Проверка \"Склад\" началась...");
     const std::ptrdiff_t clean = IndexOf(l, "Ошибок не обнаружено.");
-    EXPECT_EQ(backupStart, 0) << log.All();
+    EXPECT_EQ(lockedOut, 0) << log.All();
+    EXPECT_EQ(backupStart, 1) << log.All();
     EXPECT_LT(backupStart, backupDone);
     EXPECT_LT(backupDone, restoreStart);
     EXPECT_LT(restoreStart, restoreDone);
@@ -128,11 +133,14 @@ TEST_F(Optimization, CompleteRunRebuildsTheDatabaseAndRemovesTheArchive) {
     // A new file in the old one's place, with the same data.
     EXPECT_NE(platform::ProbeFile(base.DBFile).inode, before.inode);
     ExpectDataKept();
+    // The database's own page size, not the volume's smaller unit.
+    EXPECT_NE(test::PageSize(dir, base.DBFile).find("8192"), std::string::npos)
+        << test::PageSize(dir, base.DBFile);
 }
 
 // Each step made to fail in turn.
 TEST_F(Optimization, EveryFailureKeepsTheDatabaseOrACompleteArchive) {
-    enum class Step { Backup, Restore, Validation };
+    enum class Step { Lockout, Backup, Restore, Validation };
     struct Case {
         std::string name;
         Step step;
@@ -141,14 +149,22 @@ TEST_F(Optimization, EveryFailureKeepsTheDatabaseOrACompleteArchive) {
         bool archiveComplete = true;  // a kept archive can be restored by gbak
     };
     const std::string fault = FaultClient::kPath;
+    // The service manager is asked, in turn, to shut the database down (1),
+    // to bring it online under its name for the run (2), for the backup (3),
+    // the restore (4), to shut the old file down (5) and for the check (6).
     const std::vector<Case> cases = {
-        {"backup: client library missing", Step::Backup, dir.File("none/libfbclient.so"), nullptr},
-        {"backup: service manager unreachable", Step::Backup, fault,
+        {"shutdown: client library missing", Step::Lockout, dir.File("none/libfbclient.so"),
+         nullptr},
+        {"shutdown: service manager unreachable", Step::Lockout, fault,
          [](FaultClient& f, RecordingLog&, TFirebirdBase&) { f.FailServiceAttach(1); }},
+        {"online for the run: service manager unreachable", Step::Lockout, fault,
+         [](FaultClient& f, RecordingLog&, TFirebirdBase&) { f.FailServiceAttach(2); }},
+        {"backup: service manager unreachable", Step::Backup, fault,
+         [](FaultClient& f, RecordingLog&, TFirebirdBase&) { f.FailServiceAttach(3); }},
         {"backup: archive folder missing", Step::Backup, "",
          [&](FaultClient&, RecordingLog&, TFirebirdBase& b) { b.ArcDir = dir.File("none"); }},
         {"restore: service manager unreachable", Step::Restore, fault,
-         [](FaultClient& f, RecordingLog&, TFirebirdBase&) { f.FailServiceAttach(2); }},
+         [](FaultClient& f, RecordingLog&, TFirebirdBase&) { f.FailServiceAttach(4); }},
         {"restore: archive truncated after the backup", Step::Restore, "",
          [&](FaultClient&, RecordingLog& l, TFirebirdBase&) {
              l.onLine = [&](const std::string& line) {
@@ -164,7 +180,7 @@ TEST_F(Optimization, EveryFailureKeepsTheDatabaseOrACompleteArchive) {
              f.AddOutputLine(3, "Page 7 wrong type (expected 5 encountered 0)");
          }},
         {"validation: service manager unreachable", Step::Validation, fault,
-         [](FaultClient& f, RecordingLog&, TFirebirdBase&) { f.FailServiceAttach(3); }},
+         [](FaultClient& f, RecordingLog&, TFirebirdBase&) { f.FailServiceAttach(6); }},
     };
 
     for (const Case& c : cases) {
@@ -180,14 +196,25 @@ TEST_F(Optimization, EveryFailureKeepsTheDatabaseOrACompleteArchive) {
         EXPECT_FALSE(OptimizeBase(m.dm, record, archive, &runLog));
         const std::string kept =
             "Временный архив \"" + archive + "\" сохранён как копия базы данных.";
+        const std::string givenBack =
+            "База данных \"" + base.DBFile + "\" снова доступна без изменений.";
         switch (c.step) {
+            case Step::Lockout:
+                EXPECT_EQ(runLog.lines.back(), "Оптимизация прервана из-за ошибки.")
+                    << runLog.All();
+                EXPECT_FALSE(runLog.Has("Архивация \"Склад\" началась..."));
+                EXPECT_FALSE(platform::FileExists(archive));
+                EXPECT_EQ(platform::ProbeFile(base.DBFile).inode, before.inode);
+                break;
             case Step::Backup:
-                EXPECT_EQ(runLog.lines.back(), "Архивация прервана из-за ошибки.") << runLog.All();
+                EXPECT_TRUE(runLog.Has("Архивация прервана из-за ошибки.")) << runLog.All();
+                EXPECT_EQ(runLog.lines.back(), givenBack) << runLog.All();
                 EXPECT_FALSE(platform::FileExists(archive));
                 EXPECT_EQ(platform::ProbeFile(base.DBFile).inode, before.inode);
                 break;
             case Step::Restore:
-                EXPECT_EQ(runLog.lines.back(), kept) << runLog.All();
+                EXPECT_EQ(runLog.lines.back(), givenBack) << runLog.All();
+                EXPECT_TRUE(runLog.Has(kept)) << runLog.All();
                 EXPECT_TRUE(runLog.Has("Восстановление прервано из-за ошибки."));
                 EXPECT_EQ(platform::ProbeFile(base.DBFile).inode, before.inode);
                 if (c.archiveComplete) ExpectCompleteArchive();
@@ -207,26 +234,43 @@ TEST_F(Optimization, EveryFailureKeepsTheDatabaseOrACompleteArchive) {
     }
 }
 
-TEST_F(Optimization, DatabaseHeldOpenIsBackedUpButNotReplaced) {
+// Another program's engine holds the file: the embedded engine of this one
+// cannot even shut it down, and nothing is touched.
+TEST_F(Optimization, DatabaseAnotherProgramHoldsIsLeftAlone) {
     DataModule m;
-    TComponent owner(nullptr, "Other");
-    TFbDatabase other(&owner, "DataBase");
-    other.SetDBName(base.DBFile);
-    other.SetDBParams({"user_name=SYSDBA", "password=masterkey"});
-    other.SetSQLDialect(3);
-    other.Connect();
     const platform::FileIdentity before = platform::ProbeFile(base.DBFile);
-
-    EXPECT_FALSE(OptimizeBase(m.dm, base, archive, &log));
-    EXPECT_TRUE(log.Has("Ручная архивация успешна завершена.")) << log.All();
-    EXPECT_NE(log.All().find("открыт другим приложением"), std::string::npos) << log.All();
-    EXPECT_EQ(log.lines.back(),
-              "Временный архив \"" + archive + "\" сохранён как копия базы данных.");
-    EXPECT_TRUE(other.Connected());
-    other.Disconnect();
+    {
+        test::HeldAttachment other(dir, base.DBFile);
+        ASSERT_TRUE(other.Holding());
+        EXPECT_FALSE(OptimizeBase(m.dm, base, archive, &log));
+        EXPECT_EQ(log.lines.back(), "Оптимизация прервана из-за ошибки.") << log.All();
+        EXPECT_FALSE(log.Has("Архивация \"Склад\" началась...")) << log.All();
+        EXPECT_TRUE(other.StillWorks());
+    }
+    // The other program's visits change the file, but it is the same file.
     EXPECT_EQ(platform::ProbeFile(base.DBFile).inode, before.inode);
+    EXPECT_FALSE(platform::FileExists(archive));
+    EXPECT_EQ(test::FilesIn(dir.File("db")), std::vector<std::string>{"shop.fdb"});
     ExpectDataKept();
-    ExpectCompleteArchive();
+}
+
+// A LINGER time keeps the database open after the last attachment; the run
+// lets go of it all the same.
+TEST_F(Optimization, LingeringDatabaseIsOptimized) {
+    test::Isql(dir, "ALTER DATABASE SET LINGER TO 60;\nCOMMIT;\n", base.DBFile);
+    DataModule m;
+    // The engine of this process keeps the database from an earlier visit.
+    ASSERT_TRUE(m.dm.BackupBase(base, dir.File("arc/earlier.fbk"), &log)) << log.All();
+    platform::DeleteFile(dir.File("arc/earlier.fbk"));
+    log.Clear();
+    ASSERT_TRUE(OptimizeBase(m.dm, base, archive, &log)) << log.All();
+    EXPECT_EQ(test::FilesIn(dir.File("db")), std::vector<std::string>{"shop.fdb"});
+    // The rebuilt database lingers in this process's engine in turn, as its
+    // LINGER says, so it is read from here.
+    const auto db = test::OpenTestDatabase(base.DBFile);
+    EXPECT_EQ(test::QueryText(*db, "SELECT COUNT(*) FROM PEOPLE"), "300");
+    EXPECT_EQ(test::QueryText(*db, "SELECT NAME FROM PEOPLE WHERE ID = 1"), "Анна");
+    db->Disconnect();
 }
 
 TEST_F(Optimization, ArchiveThatCannotBeDeletedIsLoggedAndTheRunGoesOn) {
@@ -332,8 +376,9 @@ TEST_F(OptimizationDialog, SuccessAndFailureEachShowOneBoxAfterTheWaitWindow) {
     EXPECT_TRUE(dlg.MemoLog->toPlainText().endsWith("> Оптимизация завершена."));
     EXPECT_FALSE(platform::FileExists(dlg.LastArchive()));
 
-    // The restore fails: one error box; the archive stays and the log says so.
-    faults.FailServiceAttach(2);
+    // The restore (the fourth request to the service manager) fails: one error
+    // box; the archive stays and the log says so.
+    faults.FailServiceAttach(4);
     boxes.Answer(mbYes);
     QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
     ASSERT_EQ(Shown().size(), 4u);
@@ -341,7 +386,7 @@ TEST_F(OptimizationDialog, SuccessAndFailureEachShowOneBoxAfterTheWaitWindow) {
     EXPECT_EQ(Shown()[3].request.icon, MsgIcon::Error);
     EXPECT_EQ(Shown()[3].request.title, "Оптимизация работы базы данных : Склад");
     EXPECT_TRUE(platform::FileExists(dlg.LastArchive()));
-    EXPECT_TRUE(dlg.MemoLog->toPlainText().endsWith(QString::fromStdString(
+    EXPECT_TRUE(dlg.MemoLog->toPlainText().contains(QString::fromStdString(
         "> Временный архив \"" + dlg.LastArchive() + "\" сохранён как копия базы данных.")));
     EXPECT_EQ(dlg.MemoLog->toPlainText().count("Архивация \"Склад\" началась..."), 1);
 

@@ -106,33 +106,60 @@ TEST_F(Restore, ArchivesOfOurBackupAndOfGbakToNewAndExistingFiles) {
             << name;
 }
 
-TEST_F(Restore, PageSizeFollowsTheTargetVolume) {
-    const std::string source = test::MakeDatabase(dir, "source.fdb", 20, 16384);
-    const std::string archive = test::GbakBackup(source, dir.File("source.fbk"));
-    const std::string target = dir.File("restored.fdb");
-    const std::uint32_t cluster = GetClusterSize(target);
-    if (cluster != 4096 && cluster != 8192 && cluster != 32768)
-        GTEST_SKIP() << "the volume's block size " << cluster << " is no page size of its own";
+// The larger of the volume's unit and the archive's own page size: pages never
+// become smaller than they were.
+TEST_F(Restore, PageSizeIsTheLargerOfTheVolumesAndTheArchives) {
+    const std::uint32_t cluster = GetClusterSize(dir.File("restored.fdb"));
+    if (cluster != 4096 && cluster != 8192)
+        GTEST_SKIP() << "the volume's block size " << cluster << " is no small page size";
+    for (int archivePage : {4096, 16384}) {
+        SCOPED_TRACE(archivePage);
+        const std::string name = "source" + std::to_string(archivePage);
+        const std::string source = test::MakeDatabase(dir, name + ".fdb", 20, archivePage);
+        const std::string archive = test::GbakBackup(source, dir.File(name + ".fbk"));
+        EXPECT_EQ(ArchivePageSize(archive), static_cast<std::uint32_t>(archivePage));
+        const std::string target = dir.File(name + "-restored.fdb");
 
-    ASSERT_TRUE(m.dm.RestoreBase(archive, target, &log)) << log.All();
-    EXPECT_EQ(m.dm.RestoreService->PageSize, static_cast<std::int32_t>(cluster));
-    // Not the archive's 16384: the volume's unit.
-    EXPECT_NE(test::PageSize(dir, target).find(std::to_string(cluster)), std::string::npos)
-        << test::PageSize(dir, target);
+        ASSERT_TRUE(m.dm.RestoreBase(archive, target, &log)) << log.All();
+        const std::string expected =
+            std::to_string(std::max<std::uint32_t>(cluster, static_cast<std::uint32_t>(archivePage)));
+        EXPECT_EQ(std::to_string(m.dm.RestoreService->PageSize), expected);
+        EXPECT_NE(test::PageSize(dir, target).find(expected), std::string::npos)
+            << test::PageSize(dir, target);
+    }
 }
 
 TEST(RestorePageSize, WhatTheServerTakesAndWhatItWouldRefuse) {
     const struct {
         std::uint32_t cluster;
+        std::uint32_t archive;  // 0: unknown
         std::int32_t pageSize;
     } cases[] = {
-        {0, 0},      // unknown: the archive's page size
-        {512, 512},  // the server rounds it up to its smallest page
-        {4096, 4096},   {8192, 8192},
-        {32768, 32768}, {65536, 0},  // refused by the server: "expected page size"
-        {1u << 20, 0},  {0xFFFFFFFFu, 0},
+        {0, 0, 0},          // nothing known: the archive's page size
+        {0, 8192, 8192},    {512, 0, 512},  // the server rounds it up to its smallest page
+        {4096, 0, 4096},    {4096, 4096, 4096}, {4096, 16384, 16384},
+        {8192, 4096, 8192}, {32768, 8192, 32768},
+        {65536, 0, 0},      // refused by the server: "expected page size"
+        {65536, 8192, 8192}, {1u << 20, 0, 0}, {0xFFFFFFFFu, 4096, 4096},
+        {4096, 1u << 20, 4096},  // no archive has such pages
     };
-    for (const auto& c : cases) EXPECT_EQ(RestorePageSize(c.cluster), c.pageSize) << c.cluster;
+    for (const auto& c : cases)
+        EXPECT_EQ(RestorePageSize(c.cluster, c.archive), c.pageSize) << c.cluster << " " << c.archive;
+}
+
+TEST(ArchivePageSize, FilesThatAreNoArchiveOfAKnownForm) {
+    test::TempDir dir;
+    const std::string path = dir.File("x.fbk");
+    std::string valid = {0, 2, 4, 10, 0, 0, 0, 0, 14, 5, 4, 0, 0x20, 0, 0, 0};
+    test::WriteFile(path, valid);
+    EXPECT_EQ(ArchivePageSize(path), 8192u);
+    for (const std::string& bytes :
+         {std::string(), std::string("plain text"), valid.substr(0, 13),
+          std::string{0, 2, 40, 1}, std::string{0, 0, 14, 5, 4, 0, 0x30, 0, 0}}) {
+        test::WriteFile(path, bytes);
+        EXPECT_EQ(ArchivePageSize(path), 0u) << bytes.size();
+    }
+    EXPECT_EQ(ArchivePageSize(dir.File("missing.fbk")), 0u);
 }
 
 // Every fault over an existing database: the run fails, says why, and the
@@ -344,7 +371,7 @@ TEST_F(Restore, WrongPasswordOnAServerThatChecksIt) {
     const platform::FileIdentity identity = platform::ProbeFile(target);
 
     m.setting.SYSDBAPassword = "wrong";
-    m.dm.RestoreService->SetServerName("127.0.0.1/" + std::to_string(server.Port()));
+    const test::ServerVariable toServer(server.Address());
     EXPECT_FALSE(m.dm.RestoreBase(archive, target, &log));
     ASSERT_EQ(log.lines.size(), 3u) << log.All();
     EXPECT_EQ(log.lines[1].rfind("Moorquill.dm.RestoreService:\r\n", 0), 0u) << log.lines[1];

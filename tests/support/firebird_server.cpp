@@ -1,5 +1,7 @@
 #include "tests/support/firebird_server.h"
 
+#include "firebird/server_route.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -211,6 +213,21 @@ void FirebirdServer::Stop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     pid_ = -1;
+}
+
+ServerVariable::ServerVariable(const std::string& server) {
+    if (const char* v = std::getenv(kServerVariable)) {
+        had_ = true;
+        before_ = v;
+    }
+    ::setenv(kServerVariable, server.c_str(), 1);
+}
+
+ServerVariable::~ServerVariable() {
+    if (had_)
+        ::setenv(kServerVariable, before_.c_str(), 1);
+    else
+        ::unsetenv(kServerVariable);
 }
 
 std::string FirebirdServer::DatabasePath(const std::string& file) const {

@@ -27,6 +27,9 @@ public:
     // The connection string of a database file in the server's directory:
     // "127.0.0.1/<port>:<dir><file>".
     std::string DatabasePath(const std::string& file) const;
+    // The server as the settings and the remote syntax name it:
+    // "127.0.0.1/<port>".
+    std::string Address() const { return "127.0.0.1/" + std::to_string(port_); }
 
 private:
     bool Prepare(const std::string& password);
@@ -37,6 +40,20 @@ private:
     std::string reason_;
     int port_ = 0;
     pid_t pid_ = -1;
+};
+
+// Points the program at a server (the variable with the meaning of the
+// settings' "Server") for the object's life, then back at the value before.
+class ServerVariable {
+public:
+    explicit ServerVariable(const std::string& server);
+    ~ServerVariable();
+    ServerVariable(const ServerVariable&) = delete;
+    ServerVariable& operator=(const ServerVariable&) = delete;
+
+private:
+    bool had_ = false;
+    std::string before_;
 };
 
 }  // namespace qm::test

@@ -19,3 +19,17 @@ QM_SANITIZER_HOOK __lsan_default_options() {
 }
 
 QM_SANITIZER_HOOK __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+
+// Every test program starts without a Firebird server: the variable that
+// names the server points at a port of this machine where nothing listens,
+// so the program falls back to the embedded engine, and a server that runs
+// on the machine is never touched. Tests that want a server (their private
+// one) set the variable themselves.
+#include <cstdlib>
+
+namespace {
+const bool kNoServer = [] {
+    ::setenv("QUILLMOOR_FIREBIRD_SERVER", "127.0.0.1/1", 1);
+    return true;
+}();
+}  // namespace

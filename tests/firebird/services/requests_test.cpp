@@ -243,10 +243,43 @@ TEST(StartRequest, Validation) {
     }
 }
 
+// The requests that take a database away from its clients and give it back,
+// and the check of a database in use.
+TEST(StartRequest, DatabaseStateAndOnlineCheck) {
+    using A = TFbPropertiesService::TAction;
+    const std::string db = "/x.fdb";
+    const struct {
+        A action;
+        TShutdownMode mode;
+        Bytes expected;
+    } cases[] = {
+        {A::Shutdown, TShutdownMode::Full, Req{8}.S(106, db).Raw({44, 3}).I(41, 0).b},
+        {A::Shutdown, TShutdownMode::Single, Req{8}.S(106, db).Raw({44, 2}).I(41, 0).b},
+        {A::Online, TShutdownMode::Normal, Req{8}.S(106, db).Raw({45, 0}).b},
+        {A::NoLinger, TShutdownMode::Normal, Req{8}.S(106, db).I(108, 0x0400).b},
+    };
+    for (const auto& c : cases) {
+        TFbPropertiesService s;
+        s.DatabaseName = db;
+        s.Action = c.action;
+        s.Mode = c.mode;
+        s.BuildStartRequest();
+        EXPECT_EQ(s.StartRequest(), c.expected) << static_cast<int>(c.action);
+        EXPECT_EQ(s.ServiceAction(), 8);
+    }
+    TFbOnlineValidationService online;
+    online.DatabaseName = db;
+    online.BuildStartRequest();
+    EXPECT_EQ(online.StartRequest(), Req{30}.S(106, db).b);
+    EXPECT_EQ(online.ServiceAction(), 30);
+}
+
 TEST(StartRequest, Refusals) {
     const std::string missing = "Start Parameters missing or incorrect";
     ExpectClientError([] { TFbBackupService().BuildStartRequest(); }, 69, missing);
     ExpectClientError([] { TFbValidationService().BuildStartRequest(); }, 69, missing);
+    ExpectClientError([] { TFbPropertiesService().BuildStartRequest(); }, 69, missing);
+    ExpectClientError([] { TFbOnlineValidationService().BuildStartRequest(); }, 69, missing);
 
     // A value too long for its two-byte length is refused, never cut.
     TFbBackupService tooLong;

@@ -2,8 +2,10 @@
 // point the binding needs, each forwarded to the real libfbclient.so.2 (so the
 // embedded engine does the real work), with faults the test arms through the
 // fault_* controls:
-//   fault_fail_service_attach(n)  the n-th isc_service_attach from now fails
-//                                 as a service manager that cannot be reached
+//   fault_fail_service_attach(n)  the n-th isc_service_attach to the local
+//                                 service manager from now fails as one that
+//                                 cannot be reached (the program's question
+//                                 whether a server runs is not counted)
 //   fault_add_output_line(a, s)   the next action a (1 backup, 2 restore,
 //                                 3 validation) reports the line s first
 //   fault_reset()                 no faults armed
@@ -114,7 +116,8 @@ FAULT_EXPORT void fault_add_output_line(int action, const char* text) {
 FAULT_EXPORT ISC_STATUS isc_service_attach(ISC_STATUS* status, unsigned short nameLength,
                                            const ISC_SCHAR* name, isc_svc_handle* handle,
                                            unsigned short spbLength, const ISC_SCHAR* spb) {
-    if (attachesUntilFailure > 0 && --attachesUntilFailure == 0) {
+    const bool local = std::memchr(name, ':', nameLength) == nullptr;
+    if (local && attachesUntilFailure > 0 && --attachesUntilFailure == 0) {
         // What the client reports when nothing answers on the server's port.
         static const char host[] = "localhost";
         int at = 0;

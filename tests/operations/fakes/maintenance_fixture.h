@@ -52,9 +52,10 @@ inline std::string Isql(const TempDir& dir, const std::string& sql, const std::s
 }
 
 // A database of `rows` people (with a Cyrillic name among them) and 8 KB pages.
+// A name that begins with "/" is a full path, any other is one in dir.
 inline std::string MakeDatabase(const TempDir& dir, const std::string& name, int rows = 300,
                                 int pageSize = 8192) {
-    const std::string db = dir.File(name);
+    const std::string db = !name.empty() && name[0] == '/' ? name : dir.File(name);
     const std::string out =
         Isql(dir,
              "SET SQL DIALECT 3;\n"
@@ -98,6 +99,68 @@ inline std::string GbakBackup(const std::string& db, const std::string& archive)
                                        ShellQuote(archive) + " -user SYSDBA -password masterkey");
     EXPECT_TRUE(platform::FileExists(archive)) << out;
     return archive;
+}
+
+// Another program's attachment to a database: isql-fb in its own process,
+// attached through the connection string (a file path for its own embedded
+// engine, "host/port:path" for a server) and kept attached until the object
+// goes.
+class HeldAttachment {
+public:
+    HeldAttachment(const TempDir& dir, const std::string& connection) {
+        static int count = 0;
+        out_ = dir.File("held_" + std::to_string(++count) + ".out");
+        const std::string command = std::string(QM_OPS_ISQL) +
+                                    " -q -user SYSDBA -password masterkey " +
+                                    ShellQuote(connection) + " >" + ShellQuote(out_) + " 2>&1";
+        pipe_ = popen(command.c_str(), "w");
+        holding_ = pipe_ != nullptr && Ask("ready");
+    }
+    ~HeldAttachment() {
+        if (pipe_ == nullptr) return;
+        std::fputs("QUIT;\n", pipe_);
+        pclose(pipe_);
+    }
+    HeldAttachment(const HeldAttachment&) = delete;
+    HeldAttachment& operator=(const HeldAttachment&) = delete;
+
+    // Attached and answering once the constructor returned.
+    bool Holding() const { return holding_; }
+    // The attachment still answers a query.
+    bool StillWorks() { return Ask("alive" + std::to_string(++asked_)); }
+    // What isql-fb has printed so far.
+    std::string Output() const { return ReadFile(out_); }
+
+private:
+    // Sends a query whose answer holds the marker; true when the answer came.
+    bool Ask(const std::string& marker) {
+        std::fputs(("SELECT '" + marker + "' FROM RDB$DATABASE;\n").c_str(), pipe_);
+        std::fflush(pipe_);
+        for (int i = 0; i < 200; ++i) {
+            const std::string out = Output();
+            if (out.find(marker) != std::string::npos) return true;
+            if (out.find("Statement failed", printed_) != std::string::npos) break;
+            ::usleep(50 * 1000);
+        }
+        printed_ = Output().size();
+        return false;
+    }
+
+    std::string out_;
+    FILE* pipe_ = nullptr;
+    bool holding_ = false;
+    int asked_ = 0;
+    std::size_t printed_ = 0;
+};
+
+// A database gbak itself restores from an archive, beside the archive.
+inline std::string GbakRestore(const std::string& archive) {
+    const std::string db = archive + ".gbak-check.fdb";
+    std::remove(db.c_str());
+    const std::string out = RunCommand(std::string(QM_OPS_GBAK) + " -c " + ShellQuote(archive) +
+                                       " " + ShellQuote(db) + " -user SYSDBA -password masterkey");
+    EXPECT_TRUE(platform::FileExists(db)) << out;
+    return db;
 }
 
 // Cuts a file down to `size` bytes.
