@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QHeaderView>
@@ -16,6 +17,7 @@
 #include <QHBoxLayout>
 
 #include "operations/interaction.h"
+#include "operations/leftovers.h"
 #include "operations/ui/qt_interaction.h"
 #include "platform/exe_version.h"
 #include "platform/paths.h"
@@ -95,8 +97,12 @@ TMoorquill::TMoorquill(QWidget* parent) : QMainWindow(parent) {
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(false);
     statusBar()->setCursor(Qt::PointingHandCursor);
+    statusServer_ = new QLabel(this);
+    statusServer_->setObjectName(QStringLiteral("StatusPanel2"));
+    statusServer_->setMinimumWidth(1);
     statusBar()->addWidget(statusVersion_);
     statusBar()->addWidget(statusAddress_);
+    statusBar()->addWidget(statusServer_, 1);
     statusBar()->installEventFilter(this);
     statusVersion_->installEventFilter(this);
     statusAddress_->installEventFilter(this);
@@ -125,7 +131,86 @@ TMoorquill::TMoorquill(QWidget* parent) : QMainWindow(parent) {
     FillBaseList();
 }
 
-TMoorquill::~TMoorquill() = default;
+TMoorquill::~TMoorquill() {
+    alive_.reset();
+    if (serverProbe_.joinable()) serverProbe_.join();
+}
+
+std::string TMoorquill::ServerStatusText(const TServerProbe& probe, std::string* tip) {
+    if (probe.Route.IsEmbedded()) {
+        if (!probe.Error.empty()) {
+            *tip = probe.Error;
+            return "Клиентская библиотека Firebird не загружена";
+        }
+        *tip = "Сервер Firebird " + probe.Asked +
+               " не отвечает: базы данных открывает встроенный сервер программы.";
+        return "Встроенный сервер Firebird";
+    }
+    const std::string name = "Сервер Firebird " + probe.Route.ServerName();
+    if (!probe.Error.empty()) {
+        *tip = probe.Error;
+        return name + ": ошибка подключения";
+    }
+    *tip = name + ": " + probe.Version;
+    return name + ": " + probe.Version;
+}
+
+void TMoorquill::RefreshServerStatus() {
+    if (probing_) {
+        probeAgain_ = true;
+        return;
+    }
+    probing_ = true;
+    if (serverProbe_.joinable()) serverProbe_.join();
+    const std::string server = Setting_->Server;
+    const std::string library = Setting_->LibraryName;
+    const std::string password = Setting_->SYSDBAPassword;
+    std::weak_ptr<bool> alive = alive_;
+    serverProbe_ = std::thread([this, server, library, password, alive] {
+        const TServerProbe probe = ProbeServerRoute(server, library, password, true);
+        QMetaObject::invokeMethod(
+            qApp,
+            [this, alive, probe] {
+                if (alive.lock()) ShowServerStatus(probe);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TMoorquill::CleanLeftovers() {
+    std::vector<TLeftover> leftovers = FindLeftovers(*BaseList_);
+    if (leftovers.empty()) return;
+    std::string text;
+    for (const std::string& line : GiveBackDatabases(leftovers)) text += line + "\n";
+    std::string garbage;
+    for (const TLeftover& l : leftovers)
+        if (l.kind != TLeftover::Kind::Aside && !l.path.empty()) garbage += l.path + "\n";
+    if (garbage.empty()) {
+        ShowWarning(kCaption, text);
+        return;
+    }
+    if (!text.empty()) text += "\n";
+    text += "Найдены файлы, оставшиеся от прерванного восстановления или оптимизации базы "
+            "данных:\n" +
+            garbage + "Удалить их?";
+    if (!AskQuestion(kCaption, text, MsgIcon::Warning)) return;
+    std::string failures;
+    for (const std::string& line : RemoveLeftovers(leftovers)) failures += line + "\n";
+    if (!failures.empty()) ShowError(kCaption, failures);
+}
+
+void TMoorquill::ShowServerStatus(const TServerProbe& probe) {
+    probing_ = false;
+    std::string tip;
+    const QString text = Q(" " + ServerStatusText(probe, &tip));
+    statusServer_->setText(
+        statusServer_->fontMetrics().elidedText(text, Qt::ElideRight, statusServer_->width()));
+    statusServer_->setToolTip(Q(tip));
+    if (probeAgain_) {
+        probeAgain_ = false;
+        RefreshServerStatus();
+    }
+}
 
 void TMoorquill::BuildMenus() {
     struct Item {
@@ -296,11 +381,13 @@ void TMoorquill::pmBackupBaseClick() {
     if (base == nullptr) return;
     TfrmBackupBase frmBackupBase(*base, *dm_, this);
     frmBackupBase.exec();
+    RefreshServerStatus();
 }
 
 void TMoorquill::pmRestoreBaseClick() {
     TfrmRestoreBase frmRestoreBase(SelectedBase(), *dm_, this);
     frmRestoreBase.exec();
+    RefreshServerStatus();
 }
 
 void TMoorquill::pmValidationBaseClick() {
@@ -308,6 +395,7 @@ void TMoorquill::pmValidationBaseClick() {
     if (base == nullptr) return;
     TfrmValidationBase frmValidationBase(*base, *dm_, this);
     frmValidationBase.exec();
+    RefreshServerStatus();
 }
 
 void TMoorquill::pmOptimizationBaseClick() {
@@ -315,6 +403,7 @@ void TMoorquill::pmOptimizationBaseClick() {
     if (base == nullptr) return;
     TfrmOptimizationBase frmOptimizationBase(*base, *dm_, this);
     frmOptimizationBase.exec();
+    RefreshServerStatus();
 }
 
 void TMoorquill::pmScriptBaseClick() {
@@ -322,11 +411,13 @@ void TMoorquill::pmScriptBaseClick() {
     if (base == nullptr) return;
     TfrmScriptBase frmScriptBase(*base, *dm_, this);
     frmScriptBase.exec();
+    RefreshServerStatus();
 }
 
 void TMoorquill::pmSettingClick() {
     TfrmSetting frmSetting(*Setting_, this);
     frmSetting.exec();
+    RefreshServerStatus();
 }
 
 void TMoorquill::mmExitClick() { close(); }
@@ -350,6 +441,8 @@ void TMoorquill::showEvent(QShowEvent* event) {
     shown_ = true;
     statusVersion_->setText(" версия : " + Q(GetVersionText(platform::ExecutablePath())));
     Guarded([this] { RefreshServiceStatus(); });
+    RefreshServerStatus();
+    Guarded([this] { CleanLeftovers(); });
 }
 
 void TMoorquill::closeEvent(QCloseEvent* event) {

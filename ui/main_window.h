@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/firebird_base.h"
@@ -45,6 +46,11 @@ public:
     void FillBaseList();
     void DeleteBase(QTreeWidgetItem* item);
     void RefreshServiceStatus();
+    // Asks, away from the user-interface thread, which server serves the
+    // program now, and shows the answer in status panel 2 when it comes.
+    void RefreshServerStatus();
+    // The text of status panel 2 for an answer; its tool tip in *tip.
+    static std::string ServerStatusText(const TServerProbe& probe, std::string* tip);
     // " версия : " is put before it by the window; "0.0.0.0" when unreadable.
     static std::string GetVersionText(const std::string& exePath);
 
@@ -76,6 +82,10 @@ private:
     // The warning box of a command that needs a selected database.
     TFirebirdBase* RequireSelection(const char* warning);
     void FormClose();
+    void ShowServerStatus(const TServerProbe& probe);
+    // Gives back the databases an interrupted run left away from their names
+    // and offers to remove the other files it left, saying what was done.
+    void CleanLeftovers();
 
     // The window's place in the access layer's naming: errors of the data
     // module's components read "Moorquill.dm.<component>".
@@ -92,6 +102,13 @@ private:
     TServiceArea* serviceArea_ = nullptr;
     QLabel* statusVersion_ = nullptr;
     QLabel* statusAddress_ = nullptr;
+    QLabel* statusServer_ = nullptr;
+    // The question of RefreshServerStatus; the window waits for it at its end.
+    std::thread serverProbe_;
+    // Answers that arrive after the window is gone find this expired.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    bool probing_ = false;
+    bool probeAgain_ = false;
     bool shown_ = false;
     bool filling_ = false;
 };

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QValidator>
 
+#include "firebird/server_route.h"
 #include "operations/interaction.h"
 #include "operations/ui/file_name_edit.h"
 #include "operations/ui/qt_interaction.h"
@@ -67,6 +68,18 @@ TfrmSetting::TfrmSetting(TSetting& setting, QWidget* owner) : QDialog(owner), se
     cbShowPassword = new QCheckBox(QStringLiteral("Показать пароль"), this);
     cbShowPassword->setObjectName(QStringLiteral("cbShowPassword"));
 
+    auto* lbServer = new QLabel(QStringLiteral("Сервер Firebird :"), this);
+    lbServer->setObjectName(QStringLiteral("lbServer"));
+    edServer = new QLineEdit(this);
+    edServer->setObjectName(QStringLiteral("edServer"));
+    edServer->setPlaceholderText(
+        QStringLiteral("локальный сервер, а где он не запущен — встроенный"));
+    edServer->setToolTip(QStringLiteral(
+        "Оставьте пустым для сервера этого компьютера (где он не запущен, базы данных "
+        "открывает встроенный сервер) или укажите сервер: имя или адрес, а после \"/\" порт. "
+        "Пути к базам данных тогда — пути на этом сервере."));
+    edServer->setText(Q(setting.Server));
+
     btnOk = new QPushButton(QStringLiteral("Сохранить"), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setDefault(true);
@@ -83,19 +96,22 @@ TfrmSetting::TfrmSetting(TSetting& setting, QWidget* owner) : QDialog(owner), se
     buttons->addStretch(1);
     buttons->addWidget(btnOk);
     buttons->addWidget(btnCancel);
-    grid->addLayout(buttons, 4, 0, 1, 3);
+    grid->addWidget(lbServer, 4, 0);
+    grid->addWidget(edServer, 5, 0, 1, 3);
+    grid->addLayout(buttons, 6, 0, 1, 3);
     grid->setColumnStretch(2, 1);
 
     setTabOrder(edLibraryName, edPassword);
     setTabOrder(edPassword, cbShowPassword);
-    setTabOrder(cbShowPassword, btnOk);
+    setTabOrder(cbShowPassword, edServer);
+    setTabOrder(edServer, btnOk);
     setTabOrder(btnOk, btnCancel);
 
     connect(cbShowPassword, &QCheckBox::toggled, this, [this] { cbShowPasswordClick(); });
     connect(btnOk, &QPushButton::clicked, this, [this] { Guarded([this] { btnOkClick(); }); });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    setFixedSize(643, 158);
+    setFixedSize(643, 210);
 }
 
 void TfrmSetting::BrowseLibrary() {
@@ -124,8 +140,15 @@ void TfrmSetting::btnOkClick() {
         ShowError(kCaption, "Введите пароль пользователя SYSDBA.");
         return;
     }
+    const std::string server = S(edServer->text().trimmed());
+    if (const std::string why = CheckServerSetting(server); !why.empty()) {
+        edServer->setFocus();
+        ShowError(kCaption, "Сервер Firebird указан неверно: " + why);
+        return;
+    }
     setting_.LibraryName = library;
     setting_.SYSDBAPassword = S(edPassword->text());
+    setting_.Server = server;
     setting_.Save();
     accept();
 }

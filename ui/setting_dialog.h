@@ -12,7 +12,8 @@ namespace qm {
 
 class TFileNameEdit;
 
-// The server settings dialog: the client library and the SYSDBA password.
+// The server settings dialog: the client library, the SYSDBA password and
+// the server.
 // Ends with Accepted only through a successful save.
 class TfrmSetting : public QDialog {
     Q_OBJECT
@@ -31,6 +32,7 @@ private:
     TFileNameEdit* edLibraryName;
     QLineEdit* edPassword;
     QCheckBox* cbShowPassword;
+    QLineEdit* edServer;
     QPushButton* btnOk;
     QPushButton* btnCancel;
 };

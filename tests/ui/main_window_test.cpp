@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
 
@@ -269,8 +270,52 @@ TEST_F(MainWindowTest, StatusBarShowsTheBuildVersion) {
                 ::testing::MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+"));
     EXPECT_EQ(TMoorquill::GetVersionText(ListFile()), "0.0.0.0");
     EXPECT_EQ(w.findChild<QLabel*>("StatusPanel1")->text().toStdString(), TMoorquill::kMakerAddress);
+    // Which server serves: no server answers in the tests.
+    auto* server = w.findChild<QLabel*>("StatusPanel2");
+    ASSERT_NE(server, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !server->text().isEmpty(); }, 10000));
+    EXPECT_EQ(server->text().toStdString(), " Встроенный сервер Firebird");
+    EXPECT_NE(server->toolTip().toStdString().find("127.0.0.1/1 не отвечает"), std::string::npos);
     boxes.Answer(mbYes);
     w.close();
+}
+
+TEST_F(MainWindowTest, LeftoversOfAnInterruptedRunAreOfferedForRemovalAtStart) {
+    WriteFile(ListFile(), Section(0, "Склад", dir.File("store.fdb"), true));
+    WriteFile(dir.File("store.fdb"), "db");
+    WriteFile(dir.File("store.fdb.restore-0a1b2c3d"), "half a restore");
+    for (MsgButton answer : {mbNo, mbYes}) {
+        boxes.shown.clear();
+        boxes.Answer(answer);
+        TMoorquill w;
+        w.show();
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].request.text,
+                  "Найдены файлы, оставшиеся от прерванного восстановления или оптимизации базы "
+                  "данных:\n" +
+                      dir.File("store.fdb.restore-0a1b2c3d") + "\nУдалить их?");
+        EXPECT_EQ(boxes.shown[0].request.icon, MsgIcon::Warning);
+        EXPECT_EQ(std::filesystem::exists(dir.File("store.fdb.restore-0a1b2c3d")), answer == mbNo);
+        boxes.Answer(mbYes);
+        w.close();
+    }
+    EXPECT_EQ(ReadFile(dir.File("store.fdb")), "db");
+}
+
+TEST(ServerStatusText, EachAnswerOfTheProbe) {
+    std::string tip;
+    TServerProbe probe;
+    probe.Asked = "localhost";
+    EXPECT_EQ(TMoorquill::ServerStatusText(probe, &tip), "Встроенный сервер Firebird");
+    probe.Error = "Can't load library x";
+    EXPECT_EQ(TMoorquill::ServerStatusText(probe, &tip), "Клиентская библиотека Firebird не загружена");
+    EXPECT_EQ(tip, "Can't load library x");
+    probe.Route = TServerRoute::Server("localhost");
+    EXPECT_EQ(TMoorquill::ServerStatusText(probe, &tip), "Сервер Firebird localhost: ошибка подключения");
+    probe.Error.clear();
+    probe.Version = "LI-V3.0.11.33637 Firebird 3.0";
+    EXPECT_EQ(TMoorquill::ServerStatusText(probe, &tip),
+              "Сервер Firebird localhost: LI-V3.0.11.33637 Firebird 3.0");
 }
 
 TEST_F(MainWindowTest, AFailedWriteReachesTheTopLevelHandler) {

@@ -130,6 +130,30 @@ TEST_F(SettingDialogTest, SavesABareLibraryNameThatIsNotInTheCurrentDirectory) {
     EXPECT_EQ(test::ReadFile(SettingsFile()).find("newpass"), std::string::npos);
 }
 
+TEST_F(SettingDialogTest, TheServerIsCheckedAndSaved) {
+    setting.Server = "db.example/3051";
+    TfrmSetting d(setting, nullptr);
+    d.show();
+    auto* server = d.findChild<QLineEdit*>("edServer");
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->text().toStdString(), "db.example/3051");
+    d.findChild<QLineEdit*>("edPassword")->setText("pw");
+
+    server->setText("db.example:3051");
+    d.btnOkClick();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].request.text.rfind("Сервер Firebird указан неверно: ", 0), 0u)
+        << boxes.shown[0].request.text;
+    EXPECT_EQ(boxes.shown[0].focusName, "edServer");
+    EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
+
+    // Empty is the local server, or the embedded engine where none runs.
+    server->setText("  ");
+    d.btnOkClick();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(TSetting(true).Server, "");
+}
+
 TEST_F(SettingDialogTest, CancelChangesNothing) {
     TfrmSetting d(setting, nullptr);
     d.findChild<QLineEdit*>("edPassword")->setText("other");
