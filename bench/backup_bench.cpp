@@ -6,7 +6,7 @@
 // server does the work, and the output loop and the log must add nothing
 // measurable.
 //
-// Usage: backup_bench [directory [megabytes [rounds]]]
+// Usage: backup_bench [--server] [directory [megabytes [rounds]]]
 // (defaults: $TMPDIR/quillmoor-bench/, 200, 5). The database is made once in
 // the directory and reused by later runs.
 #include <cstdio>
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     bench::BenchDataModule m;
     const TFirebirdBase base = bench::BenchBase(b.db);
     bench::KeptLog log;
-    bench::Fbsvcmgr fbsvcmgr(b.dir);
+    bench::Fbsvcmgr fbsvcmgr(b);
     const std::string ours = b.dir + "bench_ours.fbk";
     const std::string tool = b.dir + "bench_fbsvcmgr.fbk";
     long long archiveSize = -1;

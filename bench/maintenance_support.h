@@ -5,19 +5,24 @@
 // as the contender, and the rounds in which the two take turns with the
 // figures printed from them.
 //
-// Every such benchmark takes "[directory [megabytes [rounds]]]" (defaults:
-// $TMPDIR/quillmoor-bench/, 200, 5); the database is made once in the
-// directory and reused by later runs.
+// Every such benchmark takes "[--server] [directory [megabytes [rounds]]]"
+// (defaults: $TMPDIR/quillmoor-bench/, 200, 5); the database is made once in
+// the directory and reused by later runs. Without --server both sides use the
+// embedded engine; with it, a private Firebird server on loopback serves the
+// database to both (the program finds it as it finds any server).
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "firebird/server_route.h"
+#include "tests/support/firebird_server.h"
 #include "config/firebird_base.h"
 #include "config/setting.h"
 #include "firebird/component.h"
@@ -61,6 +66,11 @@ struct MaintenanceBench {
     int rounds = 5;
     std::string db;          // the database of about `megabytes` MB
     double madeSeconds = 0;  // what getting the database took
+    // The private server of --server (shared, so that copies of the struct
+    // keep it running); null for the embedded engine.
+    std::shared_ptr<test::FirebirdServer> server;
+    // The service manager fbsvcmgr is given.
+    std::string serviceManager = "service_mgr";
 };
 
 // Reads the command line, prints "<name> benchmark: database of about … MB in
@@ -69,6 +79,11 @@ struct MaintenanceBench {
 // with exit code 1.
 inline MaintenanceBench StartMaintenanceBench(const char* name, int argc, char** argv) {
     MaintenanceBench b;
+    const bool throughServer = argc > 1 && std::string(argv[1]) == "--server";
+    if (throughServer) {
+        --argc;
+        ++argv;
+    }
     b.dir =
         argc > 1 ? argv[1] : (std::filesystem::temp_directory_path() / "quillmoor-bench").string();
     if (b.dir.back() != '/') b.dir += '/';
@@ -76,8 +91,21 @@ inline MaintenanceBench StartMaintenanceBench(const char* name, int argc, char**
     if (argc > 3) b.rounds = std::atoi(argv[3]);
     std::filesystem::create_directories(b.dir);
 
-    std::printf("%s benchmark: database of about %zu MB in %s, %d rounds\n", name, b.megabytes,
-                b.dir.c_str(), b.rounds);
+    std::printf("%s benchmark: database of about %zu MB in %s, %d rounds, %s\n", name,
+                b.megabytes, b.dir.c_str(), b.rounds,
+                throughServer ? "through a private server" : "on the embedded engine");
+    if (throughServer) {
+        b.server = std::make_shared<test::FirebirdServer>(kPassword);
+        if (!b.server->Running()) {
+            std::fprintf(stderr, "no server: %s\n", b.server->Reason().c_str());
+            std::exit(1);
+        }
+        b.serviceManager = b.server->Address() + ":service_mgr";
+        ::setenv(kServerVariable, b.server->Address().c_str(), 1);
+    } else {
+        // A port where nothing listens: never a server of this machine.
+        ::setenv(kServerVariable, "127.0.0.1/1", 1);
+    }
     const auto start = Clock::now();
     try {
         b.db = MakeBenchDatabase(b.dir, b.megabytes);
@@ -117,7 +145,8 @@ inline TFirebirdBase BenchBase(const std::string& db) {
 // counted for ReportCrashes, when the caller's check says the work is there.
 class Fbsvcmgr {
 public:
-    explicit Fbsvcmgr(const std::string& dir) : out_(dir + "fbsvcmgr.out") {}
+    explicit Fbsvcmgr(const MaintenanceBench& b)
+        : out_(b.dir + "fbsvcmgr.out"), serviceManager_(b.serviceManager) {}
 
     const std::string& OutputFile() const { return out_; }
 
@@ -163,13 +192,14 @@ private:
     static bool Crashed(int rc) { return rc == 128 + 11 || rc == -1; }
 
     int Start(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {kFbsvcmgr, "service_mgr", "-user",
-                                         "sysdba",  "-password",   kPassword};
+        std::vector<std::string> argv = {kFbsvcmgr, serviceManager_, "-user",
+                                         "sysdba",  "-password",     kPassword};
         argv.insert(argv.end(), args.begin(), args.end());
         return RunProgram(argv, out_);
     }
 
     std::string out_;
+    std::string serviceManager_;
     int crashes_ = 0;
 };
 

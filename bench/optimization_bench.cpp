@@ -1,12 +1,12 @@
 // Figures of the optimization: OptimizeBase (backup to a temporary archive,
 // restore over the database, deletion of the archive, validation) against the
 // same three actions done by Firebird's own fbsvcmgr one after the other on a
-// copy of the same database, with the same page size, on the embedded engine,
+// copy of the same database, keeping its page size, on the embedded engine or a server,
 // in alternating rounds (the order flips every round so that neither side
 // always meets a warm or a cold cache). Prints every round, the medians and
 // their ratio; the goal is OptimizeBase within 5 % of the sum of the three.
 //
-// Usage: optimization_bench [directory [megabytes [rounds]]]
+// Usage: optimization_bench [--server] [directory [megabytes [rounds]]]
 // (defaults: $TMPDIR/quillmoor-bench/, 200, 5). The database is made once in
 // the directory and reused by later runs; the rounds work on copies of it.
 #include <cstdint>
@@ -31,10 +31,8 @@ int main(int argc, char** argv) {
     TFirebirdBase base = bench::BenchBase(ours);
     base.ArcDir = b.dir;
     bench::KeptLog log;
-    bench::Fbsvcmgr fbsvcmgr(b.dir);
+    bench::Fbsvcmgr fbsvcmgr(b);
     const std::string toolArchive = b.dir + "bench_optimize_fbsvcmgr.tmp";
-    const std::int32_t cluster = RestorePageSize(GetClusterSize(ours));
-    const int pageSize = cluster > 0 ? cluster : 8192;
 
     const auto runOurs = [&] {
         const std::string archive = OptimizationArchiveName(base);
@@ -46,8 +44,8 @@ int main(int argc, char** argv) {
         const auto start = bench::Clock::now();
         fbsvcmgr.Run({"-action_backup", "-dbname", tool, "-bkp_file", toolArchive}, false,
                      [&] { return bench::FileSize(toolArchive) > 0; });
-        fbsvcmgr.Run({"-action_restore", "-bkp_file", toolArchive, "-dbname", tool, "-res_replace",
-                      "-res_page_size", std::to_string(pageSize)},
+        // The database keeps its own page size, as the optimization keeps it.
+        fbsvcmgr.Run({"-action_restore", "-bkp_file", toolArchive, "-dbname", tool, "-res_replace"},
                      false, [&] { return bench::FileSize(tool) > 0; });
         std::filesystem::remove(toolArchive);
         fbsvcmgr.Run({"-action_repair", "-dbname", tool, "-rpr_validate_db", "-rpr_full",

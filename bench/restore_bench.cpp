@@ -7,7 +7,7 @@
 // builds the database beside the target, checks that the server brought it
 // online, and renames it into place; the figures show what that costs.
 //
-// Usage: restore_bench [directory [megabytes [rounds]]]
+// Usage: restore_bench [--server] [directory [megabytes [rounds]]]
 // (defaults: $TMPDIR/quillmoor-bench/, 200, 5). The database is made once in
 // the directory and reused by later runs.
 #include <cstdint>
@@ -23,12 +23,13 @@ int main(int argc, char** argv) {
 
     bench::BenchDataModule m;
     bench::KeptLog log;
-    bench::Fbsvcmgr fbsvcmgr(b.dir);
+    bench::Fbsvcmgr fbsvcmgr(b);
     const std::string archive = b.dir + "bench_restore.fbk";
     if (!m.dm.BackupBase(bench::BenchBase(b.db), archive, &log)) bench::Fail(log, "BackupBase");
     const std::string ours = b.dir + "bench_restore_ours.fdb";
     const std::string tool = b.dir + "bench_restore_fbsvcmgr.fdb";
-    const std::int32_t pageSize = RestorePageSize(GetClusterSize(ours));
+    const std::int32_t pageSize =
+        RestorePageSize(GetClusterSize(ours), ArchivePageSize(archive));
     std::printf("database %.1f MB, archive %.1f MB, page size asked for %d\n",
                 bench::Megabytes(b.db), bench::Megabytes(archive), pageSize);
 

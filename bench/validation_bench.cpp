@@ -5,7 +5,7 @@
 // side always meets a warm or a cold cache). Prints every round, the medians
 // and their ratio; the goal is ValidationBase within 3 % of fbsvcmgr.
 //
-// Usage: validation_bench [directory [megabytes [rounds]]]
+// Usage: validation_bench [--server] [directory [megabytes [rounds]]]
 // (defaults: $TMPDIR/quillmoor-bench/, 200, 5). The database is made once in
 // the directory and reused by later runs.
 #include <cstdio>
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     bench::BenchDataModule m;
     const TFirebirdBase base = bench::BenchBase(b.db);
     bench::KeptLog log;
-    bench::Fbsvcmgr fbsvcmgr(b.dir);
+    bench::Fbsvcmgr fbsvcmgr(b);
 
     const auto runOurs = [&] {
         return bench::TimeOurs(log, "ValidationBase",

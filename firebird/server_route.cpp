@@ -88,6 +88,24 @@ bool NamesServer(const std::string& database) {
     return slash == std::string::npos || prefix.find('/', slash + 1) == std::string::npos;
 }
 
+TServerRoute AttachService(TFbCustomService& service, const std::string& setting) {
+    const std::string configured = EffectiveServerSetting(setting);
+    const TServerRoute server =
+        TServerRoute::Server(configured.empty() ? std::string(kLocalServerName) : configured);
+    server.ApplyTo(service);
+    try {
+        service.SetActive(true);
+        return server;
+    } catch (const EFbEngineError& e) {
+        if (!e.HasEngineErrorCode(isc_network_error) || !IsLoopbackServer(server.ServerName()))
+            throw;
+    }
+    const TServerRoute embedded = TServerRoute::Embedded();
+    embedded.ApplyTo(service);
+    service.SetActive(true);
+    return embedded;
+}
+
 TServerProbe ProbeServerRoute(const std::string& setting, const std::string& libraryName,
                               const std::string& password, bool askVersion) {
     TServerProbe probe;

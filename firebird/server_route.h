@@ -86,4 +86,12 @@ struct TServerProbe {
 TServerProbe ProbeServerRoute(const std::string& setting, const std::string& libraryName,
                               const std::string& password, bool askVersion = false);
 
+// Attaches the service component to the configured server's service manager
+// (the local server for an empty setting); a server of this machine that
+// cannot be reached over the network gives the embedded engine's service
+// manager instead. Unlike ProbeServerRoute this costs nothing when the server
+// answers: the attachment is the one the work goes over. Raises what the
+// attach raises; the route the component is attached through otherwise.
+TServerRoute AttachService(TFbCustomService& service, const std::string& setting);
+
 }  // namespace qm

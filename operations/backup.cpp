@@ -20,9 +20,8 @@ bool Tdm::BackupBase(const TFirebirdBase& base, const std::string& archive, ILog
         svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
         svc.DatabaseName = base.DBFile;
         svc.SetLibraryName(setting_.LibraryName);
-        CurrentRoute().ApplyTo(svc);
         svc.BackupFile = {archive};
-        svc.SetActive(true);
+        AttachThroughRoute(svc);
         svc.StartServiceAction();
         while (!svc.OutputEnded()) {
             const std::string line = svc.ReadOutputLine();

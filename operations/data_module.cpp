@@ -75,6 +75,13 @@ TServerRoute Tdm::CurrentRoute() {
     return ProbeRoute().Route;
 }
 
+TServerRoute Tdm::AttachThroughRoute(TFbCustomService& service) {
+    if (pinnedRoute_ == nullptr) return AttachService(service, setting_.Server);
+    pinnedRoute_->ApplyTo(service);
+    service.SetActive(true);
+    return *pinnedRoute_;
+}
+
 Tdm::RoutePin::RoutePin(Tdm& dm)
     : dm_(dm), route_(dm.CurrentRoute()), previous_(dm.pinnedRoute_) {
     dm_.pinnedRoute_ = &route_;

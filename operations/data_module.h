@@ -22,6 +22,7 @@ class TFbValidationService;
 class TFbOnlineValidationService;
 class TFbPropertiesService;
 class TFbScripter;
+class TFbCustomService;
 enum class TShutdownMode : int;
 
 // The data module: the one place that holds the program's Firebird components
@@ -60,6 +61,11 @@ public:
     // override) whether it answers, and with askVersion its version; never
     // raises.
     TServerProbe ProbeRoute(bool askVersion = false) const;
+
+    // Attaches the service component through the route a RoutePin holds, or
+    // the configured server's (AttachService); the route it is attached
+    // through. Raises what the attach raises.
+    TServerRoute AttachThroughRoute(TFbCustomService& service);
 
     // Holds one route for the operations of its life, so that the steps of an
     // optimization all reach the same server.

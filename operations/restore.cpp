@@ -239,7 +239,13 @@ bool Tdm::RestoreBase(const std::string& archive, const std::string& dbFile, ILo
     bool ok = false;
     try {
         if (dbFile.empty()) throw std::runtime_error("Файл базы данных не указан.");
-        const TServerRoute route = CurrentRoute();
+        TFbRestoreService& svc = *RestoreService;
+        svc.DatabaseName.clear();
+        svc.BackupFile.clear();
+        // Lower case here, unlike the database connection's "SYSDBA".
+        svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
+        svc.SetLibraryName(setting_.LibraryName);
+        const TServerRoute route = AttachThroughRoute(svc);
         if (route.IsEmbedded()) {
             // A database that another program holds is refused before the
             // long restore, not after it. The engine of this process may only
@@ -254,14 +260,6 @@ bool Tdm::RestoreBase(const std::string& archive, const std::string& dbFile, ILo
             }
         }
 
-        TFbRestoreService& svc = *RestoreService;
-        svc.DatabaseName.clear();
-        svc.BackupFile.clear();
-        // Lower case here, unlike the database connection's "SYSDBA".
-        svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
-        svc.SetLibraryName(setting_.LibraryName);
-        route.ApplyTo(svc);
-        svc.SetActive(true);
         svc.PageSize = keepArchivePageSize
                            ? 0
                            : RestorePageSize(GetClusterSize(target), ArchivePageSize(archive));

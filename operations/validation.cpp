@@ -57,9 +57,7 @@ bool Tdm::ValidationBase(const TFirebirdBase& base, ILogView* log) {
         svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
         svc.DatabaseName = base.DBFile;
         svc.SetLibraryName(setting_.LibraryName);
-        const TServerRoute route = CurrentRoute();
-        route.ApplyTo(svc);
-        svc.SetActive(true);
+        const TServerRoute route = AttachThroughRoute(svc);
         // The server says nothing about a sound database: every line it sends
         // is a finding, whatever its wording.
         int findings = 0;

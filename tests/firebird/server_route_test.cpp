@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "firebird/errors.h"
 #include "firebird/services.h"
 #include "platform/platform.h"
 #include "tests/support/firebird_server.h"
@@ -109,6 +110,28 @@ TEST(ServerProbe, AServerThatAnswers) {
     EXPECT_EQ(refused.Route, TServerRoute::Server(server.Address()));
     EXPECT_TRUE(refused.Version.empty());
     EXPECT_NE(refused.Error.find("password"), std::string::npos) << refused.Error;
+}
+
+// The attachment the work goes over is the question itself.
+TEST(AttachService, ServerWhereOneAnswersTheEmbeddedEngineWhereNone) {
+    TFbServerInfoService svc;
+    svc.SetParams({"user_name=sysdba", "password=masterkey"});
+    EXPECT_TRUE(AttachService(svc, "").IsEmbedded());
+    EXPECT_TRUE(svc.Active());
+    EXPECT_EQ(svc.ServiceManagerName(), "service_mgr");
+    svc.SetActive(false);
+
+    test::FirebirdServer server("masterkey");
+    if (!server.Running()) GTEST_SKIP() << server.Reason();
+    const test::ServerVariable toServer(server.Address());
+    EXPECT_EQ(AttachService(svc, ""), TServerRoute::Server(server.Address()));
+    EXPECT_NE(svc.ServerVersion().find("Firebird"), std::string::npos);
+    svc.SetActive(false);
+
+    // A refusal is the server's answer, not a reason to go elsewhere.
+    svc.SetParams({"user_name=sysdba", "password=wrong"});
+    EXPECT_THROW(AttachService(svc, ""), EFbEngineError);
+    EXPECT_FALSE(svc.Active());
 }
 
 }  // namespace
