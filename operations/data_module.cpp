@@ -71,48 +71,52 @@ TServerProbe Tdm::ProbeRoute(bool askVersion) const {
 }
 
 TServerRoute Tdm::CurrentRoute() {
-    if (pinnedRoute_ != nullptr) return *pinnedRoute_;
-    return ProbeRoute().Route;
+    if (pin_ != nullptr && pin_->route_) return *pin_->route_;
+    const TServerRoute route = ProbeRoute().Route;
+    if (pin_ != nullptr) pin_->route_ = route;
+    return route;
 }
 
 TServerRoute Tdm::AttachThroughRoute(TFbCustomService& service) {
-    if (pinnedRoute_ == nullptr) return AttachService(service, setting_.Server);
-    pinnedRoute_->ApplyTo(service);
-    service.SetActive(true);
-    return *pinnedRoute_;
+    if (pin_ != nullptr && pin_->route_) {
+        pin_->route_->ApplyTo(service);
+        service.SetActive(true);
+        return *pin_->route_;
+    }
+    const TServerRoute route = AttachService(service, setting_.Server);
+    if (pin_ != nullptr) pin_->route_ = route;
+    return route;
 }
 
-Tdm::RoutePin::RoutePin(Tdm& dm)
-    : dm_(dm), route_(dm.CurrentRoute()), previous_(dm.pinnedRoute_) {
-    dm_.pinnedRoute_ = &route_;
+Tdm::RoutePin::RoutePin(Tdm& dm) : dm_(dm), outermost_(dm.pin_ == nullptr) {
+    if (outermost_) dm_.pin_ = this;
 }
 
-Tdm::RoutePin::~RoutePin() { dm_.pinnedRoute_ = previous_; }
+Tdm::RoutePin::~RoutePin() {
+    if (outermost_) dm_.pin_ = nullptr;
+}
 
-void Tdm::SetDatabaseState(const TServerRoute& route, const std::string& dbFile,
-                           TShutdownMode mode) {
+void Tdm::SetDatabaseState(const std::string& dbFile, TShutdownMode mode) {
     using A = TFbPropertiesService::TAction;
-    RunProperties(route, dbFile, static_cast<int>(mode == TShutdownMode::Normal ? A::Online : A::Shutdown),
+    RunProperties(dbFile, static_cast<int>(mode == TShutdownMode::Normal ? A::Online : A::Shutdown),
                   mode);
 }
 
-void Tdm::ReleaseLinger(const TServerRoute& route, const std::string& dbFile) {
-    RunProperties(route, dbFile, static_cast<int>(TFbPropertiesService::TAction::NoLinger),
+void Tdm::ReleaseLinger(const std::string& dbFile) {
+    RunProperties(dbFile, static_cast<int>(TFbPropertiesService::TAction::NoLinger),
                   TShutdownMode::Normal);
 }
 
-void Tdm::RunProperties(const TServerRoute& route, const std::string& dbFile, int action,
-                        TShutdownMode mode) {
+void Tdm::RunProperties(const std::string& dbFile, int action, TShutdownMode mode) {
     TFbPropertiesService& svc = *PropertiesService;
     try {
         svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
         svc.SetLibraryName(setting_.LibraryName);
-        route.ApplyTo(svc);
         svc.DatabaseName = dbFile;
         svc.Action = static_cast<TFbPropertiesService::TAction>(action);
         svc.Mode = mode;
         svc.ForceAfter = 0;
-        svc.SetActive(true);
+        AttachThroughRoute(svc);
         svc.StartServiceAction();
         ReadOutputToEnd(svc, {});
         svc.SetActive(false);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,29 +68,30 @@ public:
     // through. Raises what the attach raises.
     TServerRoute AttachThroughRoute(TFbCustomService& service);
 
-    // Holds one route for the operations of its life, so that the steps of an
-    // optimization all reach the same server.
+    // Keeps the route the first request of its life finds for the rest of
+    // its life, so that the steps of one operation all reach the same server.
+    // Pins nest; the outermost one holds.
     class RoutePin {
     public:
         explicit RoutePin(Tdm& dm);
         ~RoutePin();
         RoutePin(const RoutePin&) = delete;
         RoutePin& operator=(const RoutePin&) = delete;
-        const TServerRoute& Route() const { return route_; }
 
     private:
+        friend class Tdm;
         Tdm& dm_;
-        TServerRoute route_;
-        const TServerRoute* previous_;
+        std::optional<TServerRoute> route_;
+        bool outermost_;
     };
 
     // Shuts the database down to the mode (every attachment is broken off at
     // once) or, with TShutdownMode::Normal, brings it back online, through the
-    // route's service manager. Raises the services' errors.
-    void SetDatabaseState(const TServerRoute& route, const std::string& dbFile, TShutdownMode mode);
+    // current route's service manager. Raises the services' errors.
+    void SetDatabaseState(const std::string& dbFile, TShutdownMode mode);
     // Lets the engine close the database as soon as its last attachment ends,
     // whatever its LINGER says. Raises the services' errors.
-    void ReleaseLinger(const TServerRoute& route, const std::string& dbFile);
+    void ReleaseLinger(const std::string& dbFile);
 
     // Puts the database path, character set, role and dialect into DataBase,
     // with the SYSDBA user, the settings' password and client library; the
@@ -136,8 +138,7 @@ public:
 private:
     // Sends one request of PropertiesService (action: its TAction) and reads
     // it to its end.
-    void RunProperties(const TServerRoute& route, const std::string& dbFile, int action,
-                       TShutdownMode mode);
+    void RunProperties(const std::string& dbFile, int action, TShutdownMode mode);
     // The last step of RestoreBase: the restored file takes the target's place.
     void ReplaceTarget(const TServerRoute& route, const std::string& restored,
                        const std::string& target, const std::string& shownName, ILogView* log);
@@ -145,7 +146,7 @@ private:
     int OnlineValidation(const TServerRoute& route, const std::string& dbFile, ILogView* log);
 
     const TSetting& setting_;
-    const TServerRoute* pinnedRoute_ = nullptr;
+    RoutePin* pin_ = nullptr;
     ILogView* scriptLog_ = nullptr;
 };
 

@@ -48,14 +48,14 @@ namespace {
 // file go; a run that fails gives it back under its own name, online.
 class TDatabaseLockout {
 public:
-    TDatabaseLockout(Tdm& dm, const TServerRoute& route, std::string target, ILogView* log)
-        : dm_(dm), route_(route), target_(std::move(target)), log_(log) {}
+    TDatabaseLockout(Tdm& dm, std::string target, ILogView* log)
+        : dm_(dm), target_(std::move(target)), log_(log) {}
 
     // False when the database could not be taken away; it is then as it was
     // and the log says why.
     bool Begin() {
         try {
-            dm_.SetDatabaseState(route_, target_, TShutdownMode::Full);
+            dm_.SetDatabaseState(target_, TShutdownMode::Full);
         } catch (const std::exception& e) {
             Tdm::AddLog(e.what(), log_);
             return false;
@@ -115,7 +115,7 @@ public:
     // the engine has let go of it.
     void Discard() {
         try {
-            dm_.SetDatabaseState(route_, aside_, TShutdownMode::Full);
+            dm_.SetDatabaseState(aside_, TShutdownMode::Full);
         } catch (const std::exception&) {
         }
         if (!platform::DeleteFile(aside_))
@@ -125,7 +125,7 @@ public:
 private:
     bool BringOnline(const std::string& file) {
         try {
-            dm_.SetDatabaseState(route_, file, TShutdownMode::Normal);
+            dm_.SetDatabaseState(file, TShutdownMode::Normal);
             return true;
         } catch (const std::exception& e) {
             Tdm::AddLog(e.what(), log_);
@@ -134,7 +134,6 @@ private:
     }
 
     Tdm& dm_;
-    TServerRoute route_;
     std::string target_;
     ILogView* log_;
     std::string aside_;
@@ -151,7 +150,7 @@ bool OptimizeBase(Tdm& dm, const TFirebirdBase& base, const std::string& tempArc
     const TFileWitness witness(tempArchive);
     const std::string target = platform::ResolveSymbolicLinks(base.DBFile);
 
-    TDatabaseLockout lockout(dm, pin.Route(), target, log);
+    TDatabaseLockout lockout(dm, target, log);
     if (!lockout.Begin()) {
         Tdm::AddLog("Оптимизация прервана из-за ошибки.", log);
         return false;

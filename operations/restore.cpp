@@ -194,9 +194,9 @@ void Tdm::ReplaceTarget(const TServerRoute& route, const std::string& restored,
     std::string refusal;
     try {
         if (route.IsEmbedded()) {
-            ReleaseLinger(route, target);
+            ReleaseLinger(target);
         } else {
-            SetDatabaseState(route, target, TShutdownMode::Full);
+            SetDatabaseState(target, TShutdownMode::Full);
             shutDown = true;
             AddLog("Подключения к базе данных " + Quoted(shownName) +
                        " закрыты: база данных выключена на время замены.",
@@ -215,7 +215,7 @@ void Tdm::ReplaceTarget(const TServerRoute& route, const std::string& restored,
         if (!refusal.empty()) AddLog(refusal, log);
         if (shutDown) {
             try {
-                SetDatabaseState(route, target, TShutdownMode::Normal);
+                SetDatabaseState(target, TShutdownMode::Normal);
                 AddLog("База данных " + Quoted(shownName) + " снова доступна.", log);
             } catch (const std::exception& e) {
                 AddLog(e.what(), log);
@@ -227,6 +227,8 @@ void Tdm::ReplaceTarget(const TServerRoute& route, const std::string& restored,
 
 bool Tdm::RestoreBase(const std::string& archive, const std::string& dbFile, ILogView* log,
                       bool keepArchivePageSize) {
+    // Every step reaches the server the restore itself reaches.
+    const RoutePin pin(*this);
     AddLog("Восстановление базы данных " + Quoted(dbFile) + " началось...", log);
     // The file to replace: an existing path is followed through its symbolic
     // links, so that the database file itself is replaced and not the link.
@@ -253,7 +255,7 @@ bool Tdm::RestoreBase(const std::string& archive, const std::string& dbFile, ILo
             const bool inUse = TargetLock(target).InUse();
             if (inUse) {
                 try {
-                    ReleaseLinger(route, target);
+                    ReleaseLinger(target);
                 } catch (const std::exception&) {
                 }
                 TargetLock(target).Check();
