@@ -109,16 +109,21 @@ void Tdm::ReleaseLinger(const std::string& dbFile) {
 
 void Tdm::RunProperties(const std::string& dbFile, int action, TShutdownMode mode) {
     TFbPropertiesService& svc = *PropertiesService;
+    svc.DatabaseName = dbFile;
+    svc.Action = static_cast<TFbPropertiesService::TAction>(action);
+    svc.Mode = mode;
+    svc.ForceAfter = 0;
+    RunServiceAction(svc, {});
+}
+
+void Tdm::RunServiceAction(TFbControlAndQueryService& svc,
+                           const std::function<void(const std::string&)>& onLine) {
     try {
         svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
         svc.SetLibraryName(setting_.LibraryName);
-        svc.DatabaseName = dbFile;
-        svc.Action = static_cast<TFbPropertiesService::TAction>(action);
-        svc.Mode = mode;
-        svc.ForceAfter = 0;
         AttachThroughRoute(svc);
         svc.StartServiceAction();
-        ReadOutputToEnd(svc, {});
+        ReadOutputToEnd(svc, onLine);
         svc.SetActive(false);
     } catch (...) {
         try {

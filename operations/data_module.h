@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,7 @@ class TFbOnlineValidationService;
 class TFbPropertiesService;
 class TFbScripter;
 class TFbCustomService;
+class TFbControlAndQueryService;
 enum class TShutdownMode : int;
 
 // The data module: the one place that holds the program's Firebird components
@@ -142,8 +144,13 @@ private:
     // The last step of RestoreBase: the restored file takes the target's place.
     void ReplaceTarget(const TServerRoute& route, const std::string& restored,
                        const std::string& target, const std::string& shownName, ILogView* log);
+    // Runs the component's start request through the current route with the
+    // SYSDBA parameters, passing every line of its output, and detaches.
+    // Raises the services' errors (detached all the same).
+    void RunServiceAction(TFbControlAndQueryService& service,
+                          const std::function<void(const std::string&)>& onLine);
     // The online check of ValidationBase: the number of its findings.
-    int OnlineValidation(const TServerRoute& route, const std::string& dbFile, ILogView* log);
+    int OnlineValidation(const std::string& dbFile, ILogView* log);
 
     const TSetting& setting_;
     RoutePin* pin_ = nullptr;

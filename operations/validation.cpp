@@ -49,6 +49,8 @@ int LogSummary(const std::string& text, ILogView* log) {
 }  // namespace
 
 bool Tdm::ValidationBase(const TFirebirdBase& base, ILogView* log) {
+    // The online check, when it comes to one, reaches the same server.
+    const RoutePin pin(*this);
     AddLog("Проверка \"" + base.Description + "\" началась...", log);
     bool ok = false;
     try {
@@ -57,7 +59,7 @@ bool Tdm::ValidationBase(const TFirebirdBase& base, ILogView* log) {
         svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
         svc.DatabaseName = base.DBFile;
         svc.SetLibraryName(setting_.LibraryName);
-        const TServerRoute route = AttachThroughRoute(svc);
+        AttachThroughRoute(svc);
         // The server says nothing about a sound database: every line it sends
         // is a finding, whatever its wording.
         int findings = 0;
@@ -71,7 +73,7 @@ bool Tdm::ValidationBase(const TFirebirdBase& base, ILogView* log) {
             }
         } catch (const EFbEngineError& e) {
             if (findings == 0 && e.HasEngineErrorCode(kOtherAttachments)) {
-                findings = OnlineValidation(route, base.DBFile, log);
+                findings = OnlineValidation(base.DBFile, log);
             } else {
                 if (e.EngineErrorCode() != kValidationSummary) throw;
                 const int lines = LogSummary(e.EngineErrorText(), log);
@@ -99,34 +101,19 @@ bool Tdm::ValidationBase(const TFirebirdBase& base, ILogView* log) {
     return ok;
 }
 
-int Tdm::OnlineValidation(const TServerRoute& route, const std::string& dbFile, ILogView* log) {
+int Tdm::OnlineValidation(const std::string& dbFile, ILogView* log) {
     AddLog("К базе данных подключены другие приложения: выполняется проверка без их отключения "
            "(проверка страниц базы данных не выполняется).",
            log);
-    TFbOnlineValidationService& svc = *OnlineValidationService;
+    OnlineValidationService->DatabaseName = dbFile;
     int findings = 0;
-    try {
-        svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
-        svc.SetLibraryName(setting_.LibraryName);
-        route.ApplyTo(svc);
-        svc.DatabaseName = dbFile;
-        svc.SetActive(true);
-        svc.StartServiceAction();
-        // This check reports its progress too; only what it says of errors
-        // counts as a finding.
-        ReadOutputToEnd(svc, [&](const std::string& line) {
-            if (StripControl(line).empty()) return;
-            AddLog(line, log);
-            if (ContainsError(line)) ++findings;
-        });
-        svc.SetActive(false);
-    } catch (...) {
-        try {
-            if (svc.Active()) svc.SetActive(false);
-        } catch (const std::exception&) {
-        }
-        throw;
-    }
+    // This check reports its progress too; only what it says of errors counts
+    // as a finding.
+    RunServiceAction(*OnlineValidationService, [&](const std::string& line) {
+        if (StripControl(line).empty()) return;
+        AddLog(line, log);
+        if (ContainsError(line)) ++findings;
+    });
     return findings;
 }
 
