@@ -29,6 +29,8 @@ std::string HostOf(const std::string& server) { return server.substr(0, server.f
 
 }  // namespace
 
+bool TServerRoute::IsLocal() const { return IsEmbedded() || IsLoopbackServer(server_); }
+
 std::string TServerRoute::DatabaseString(const std::string& path) const {
     if (IsEmbedded() || NamesServer(path)) return path;
     return server_ + ":" + path;
@@ -68,6 +70,11 @@ std::string CheckServerSetting(const std::string& value) {
         if (!IsHostChar(c) || c == '.') return "недопустимый порт \"" + port + "\".";
     }
     return {};
+}
+
+bool IsLocalServerSetting(const std::string& setting) {
+    const std::string server = EffectiveServerSetting(setting);
+    return server.empty() || IsLoopbackServer(server);
 }
 
 bool IsLoopbackServer(const std::string& server) {

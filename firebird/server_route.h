@@ -27,6 +27,9 @@ public:
     static TServerRoute Server(std::string name) { return TServerRoute(std::move(name)); }
 
     bool IsEmbedded() const { return server_.empty(); }
+    // The embedded engine or a server of this machine: its database files
+    // are this machine's files.
+    bool IsLocal() const;
     // "" for the embedded engine.
     const std::string& ServerName() const { return server_; }
 
@@ -55,6 +58,10 @@ std::string EffectiveServerSetting(const std::string& setting);
 // "host/port", the host a name or an address without blanks, colons or
 // slashes, the port a number from 1 to 65535 or a service name.
 std::string CheckServerSetting(const std::string& value);
+
+// True when the server value in effect (EffectiveServerSetting) is this
+// machine's server: empty, or a loopback host.
+bool IsLocalServerSetting(const std::string& setting);
 
 // True for a host of this machine: "localhost", an address 127.x.x.x or ::1.
 bool IsLoopbackServer(const std::string& server);

@@ -165,6 +165,10 @@ bool IsFileFree(const std::string& path);
 // bytes; 0 when it cannot be read (the server then chooses the page size).
 std::uint32_t GetClusterSize(const std::string& path);
 
+// Why a restore or an optimization, which build and replace database files
+// on this machine, refuses a server of another machine.
+std::string NotThisMachine(const TServerRoute& route);
+
 // The page size a restore asks for on a volume with this allocation unit, for
 // an archive of databases with this page size (0 when unknown): the larger of
 // the two where the server takes it (it rounds a size below 4096 or between

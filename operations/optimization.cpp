@@ -54,6 +54,11 @@ public:
     // False when the database could not be taken away; it is then as it was
     // and the log says why.
     bool Begin() {
+        const std::string server = EffectiveServerSetting(dm_.Setting().Server);
+        if (!IsLocalServerSetting(server)) {
+            Tdm::AddLog(NotThisMachine(TServerRoute::Server(server)), log_);
+            return false;
+        }
         try {
             dm_.SetDatabaseState(target_, TShutdownMode::Full);
         } catch (const std::exception& e) {

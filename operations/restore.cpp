@@ -135,6 +135,12 @@ void MoveIntoPlace(const std::string& restored, const std::string& target) {
 
 }  // namespace
 
+std::string NotThisMachine(const TServerRoute& route) {
+    return "Сервер Firebird " + route.ServerName() +
+           " работает на другом компьютере: базу данных заменяют только на компьютере её "
+           "сервера.";
+}
+
 std::int32_t RestorePageSize(std::uint32_t clusterSize, std::uint32_t archivePageSize) {
     if (archivePageSize > kLargestPageSize) archivePageSize = 0;
     if (clusterSize == 0 || clusterSize > kLargestPageSize)
@@ -248,6 +254,7 @@ bool Tdm::RestoreBase(const std::string& archive, const std::string& dbFile, ILo
         svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
         svc.SetLibraryName(setting_.LibraryName);
         const TServerRoute route = AttachThroughRoute(svc);
+        if (!route.IsLocal()) throw std::runtime_error(NotThisMachine(route));
         if (route.IsEmbedded()) {
             // A database that another program holds is refused before the
             // long restore, not after it. The engine of this process may only

@@ -70,6 +70,9 @@ TEST(ServerRoute, ConnectionStrings) {
         EXPECT_TRUE(IsLoopbackServer(host)) << host;
     for (const char* host : {"db.example", "10.0.0.1", "localhost.example", "128.0.0.1"})
         EXPECT_FALSE(IsLoopbackServer(host)) << host;
+    EXPECT_TRUE(TServerRoute::Embedded().IsLocal());
+    EXPECT_TRUE(TServerRoute::Server("localhost/3051").IsLocal());
+    EXPECT_FALSE(TServerRoute::Server("db.example").IsLocal());
 }
 
 TEST(ServerRoute, ServiceComponentsFollowTheRoute) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "firebird/database.h"
+#include "firebird/server_route.h"
 #include "operations/ui/optimization_dialog.h"
 #include "operations/ui/qt_interaction.h"
 #include "operations/ui/wait_window.h"
@@ -251,6 +252,20 @@ TEST_F(Optimization, DatabaseAnotherProgramHoldsIsLeftAlone) {
     EXPECT_EQ(platform::ProbeFile(base.DBFile).inode, before.inode);
     EXPECT_FALSE(platform::FileExists(archive));
     EXPECT_EQ(test::FilesIn(dir.File("db")), std::vector<std::string>{"shop.fdb"});
+    ExpectDataKept();
+}
+
+// A server of another machine has its own files: this one cannot move them.
+TEST_F(Optimization, AServerOfAnotherMachineIsRefusedBeforeAnythingIsAsked) {
+    DataModule m;
+    ::setenv(kServerVariable, "db.example/3050", 1);
+    const bool ok = OptimizeBase(m.dm, base, archive, &log);
+    ::setenv(kServerVariable, "127.0.0.1/1", 1);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{
+                             "Сервер Firebird db.example/3050 работает на другом компьютере: базу "
+                             "данных заменяют только на компьютере её сервера.",
+                             "Оптимизация прервана из-за ошибки."}));
     ExpectDataKept();
 }
 
