@@ -97,13 +97,13 @@ void ParsingSpeed() {
 
         TFbScriptParser parser;
         TScriptMap map;
-        char terminator = ';';
+        std::string terminator = ";";
         t0 = Clock::now();
         parser.SplitScript(lines, terminator, map, true);
         splitBest = std::min(splitBest, SecondsSince(t0));
         statements = map.size();
 
-        terminator = ';';
+        terminator = ";";
         t0 = Clock::now();
         parser.SplitScript(lines, terminator, reused, true);
         reusedBest = std::min(reusedBest, SecondsSince(t0));
@@ -142,7 +142,7 @@ double FileRun(const TScriptLines& file, bool incremental, std::size_t& statemen
     TFbScriptParser parser;
     TScriptLines chunk;
     TScriptMap map;
-    char terminator = ';';
+    std::string terminator = ";";
     statements = 0;
     const auto t0 = Clock::now();
     for (const std::string& line : file) {
