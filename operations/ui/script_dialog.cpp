@@ -11,6 +11,7 @@
 #include <exception>
 
 #include "firebird/database.h"
+#include "operations/script_text.h"
 #include "operations/ui/file_name_edit.h"
 #include "platform/files.h"
 
@@ -105,7 +106,7 @@ void TfrmScriptBase::edScriptFileAfterDialog(const std::string& name, bool confi
         ShowError(Caption(), "Ошибка загрузки скрипта из файла.");
         return;
     }
-    MemoLog->setPlainText(Q(*text));
+    MemoLog->setPlainText(Q(ScriptTextToUtf8(*text, S(cbCharSet->currentText()))));
 }
 
 void TfrmScriptBase::CloseConnection() {
@@ -145,7 +146,8 @@ void TfrmScriptBase::btnOkClick() {
                 return false;
             }
             Tdm::AddLog("Соединение установлено.", log);
-            const bool done = dm_.ScriptBase(edScriptFile->Name(), log);
+            const bool done =
+                dm_.ScriptBase(edScriptFile->Name(), log, S(cbCharSet->currentText()));
             Tdm::AddLog("Отключение от базы данных.", log);
             CloseConnection();
             return done;
