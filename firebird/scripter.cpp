@@ -256,6 +256,12 @@ TFbScripter::~TFbScripter() {
 }
 
 void TFbScripter::Notice(FbNotice notice, const TComponent* source, TTransactionAction) {
+    if (notice == FbNotice::StartDone || notice == FbNotice::EndDone) {
+        // A transaction started by anyone else may hold work already.
+        if (source == &CurrentTransaction())
+            nothingDone_ = notice == FbNotice::StartDone && starting_;
+        return;
+    }
     if (notice != FbNotice::Destroyed) return;
     if (source == database_) {
         database_ = nullptr;
@@ -318,7 +324,22 @@ void TFbScripter::EnsureDatabase() {
 
 void TFbScripter::StartTransactionIfNeeded() {
     TFbTransaction& tr = CurrentTransaction();
-    if (!tr.Active()) tr.StartTransaction();
+    if (tr.Active()) return;
+    starting_ = true;
+    const ScopeExit started([&] { starting_ = false; });
+    tr.StartTransaction();
+}
+
+void TFbScripter::RollBackRefused() {
+    TFbTransaction& tr = CurrentTransaction();
+    if (!tr.Active()) return;
+    // The refused statement undid itself. When nothing else has succeeded in
+    // the transaction since this scripter started it, there is nothing to
+    // undo, and under read committed a new transaction would see nothing
+    // this one does not: ending it and starting another would only cost two
+    // synchronous page writes for every refusal.
+    if (nothingDone_ && tr.TPBMode == tpbReadCommitted) return;
+    tr.RollBack();
 }
 
 // --- splitting and statement text --------------------------------------------
@@ -421,6 +442,7 @@ void TFbScripter::RunBatch(int line, int statementNo, const TStatementDesc& d) {
     StartTransactionIfNeeded();
     FireStatementEvent(BeforeStatementExecute, line, statementNo, d, nullptr);
     if (query_->ExecutesTextBatch()) {
+        nothingDone_ = false;
         query_->ExecuteTextBatch(texts, static_cast<int>(texts.size()) - 1);
         return;
     }
@@ -939,6 +961,7 @@ void TFbScripter::DoDescribe(const TStatementDesc& d) {
     }
     StartTransactionIfNeeded();
     query_->ExecuteQuery();
+    nothingDone_ = false;
 }
 
 void TFbScripter::DoInput(const TStatementDesc& d) {
@@ -955,13 +978,11 @@ void TFbScripter::DoOrdinary(const TScriptLines& text, const TStatementDesc& d, 
         StartTransactionIfNeeded();
         if (!blobFileName_.empty() && query_->ParameterCount() > 0) LoadBlobParameters();
         query_->ExecuteQuery();
+        nothingDone_ = false;
         FireStatementEvent(AfterStatementExecute, line, index + 1, d, &text);
         if (AutoDDL && query_->SqlKind() == sqkSchema) CurrentTransaction().Commit();
     });
-    if (failed && rollBack) {
-        TFbTransaction& tr = CurrentTransaction();
-        if (tr.Active()) tr.RollBack();
-    }
+    if (failed && rollBack) RollBackRefused();
 }
 
 void TFbScripter::RefuseUnsuppliedParameters() const {

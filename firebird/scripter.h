@@ -172,6 +172,8 @@ private:
     TFbDatabase& RequireDatabase();
     void EnsureDatabase();
     void StartTransactionIfNeeded();
+    // The rollback a handler asks for after a refused ordinary statement.
+    void RollBackRefused();
     void FireStatementEvent(const TOnStatementExecute& event, int line, int statementNo,
                             const TStatementDesc& d, const TScriptLines* text);
 
@@ -253,6 +255,10 @@ private:
     std::vector<std::string> inputFiles_;
     int fileLineCount_ = 0;
     int runDepth_ = 0;
+    // The current transaction was started by this scripter and no statement
+    // has succeeded in it since.
+    bool nothingDone_ = false;
+    bool starting_ = false;
 };
 
 }  // namespace qm

@@ -199,6 +199,25 @@ INSTANTIATE_TEST_SUITE_P(Answers, ThirdStatementFails,
                                            FailureCase{"Stop", true, {}, 4}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(ScripterOnDatabase, ARefusalRollsBackWorkTheTransactionHeldBeforeTheRun) {
+    // Refusals in a transaction where nothing has succeeded keep it; one
+    // that holds the caller's work is rolled back all the same.
+    TFbQuery q;
+    q.SetDatabase(db_.get());
+    q.SetTransaction(tr_.get());
+    tr_->StartTransaction();
+    q.SetSqlText({"INSERT INTO T VALUES (9)"});
+    q.ExecuteQuery();
+    Answer(true, false);
+    Run("INSERT INTO MISSING VALUES (1);\n"
+        "INSERT INTO MISSING VALUES (2);\n"
+        "INSERT INTO T VALUES (3);\n"
+        "INSERT INTO MISSING VALUES (4);\n"
+        "INSERT INTO T VALUES (5);\n");
+    EXPECT_EQ(errors_.size(), 3u);
+    EXPECT_EQ(CommittedIds(), std::vector<std::string>{"5"});
+}
+
 TEST_F(ScripterOnDatabase, WithoutAHandlerARefusalLeavesTheRun) {
     scripter_.SetScript(
         SplitTextLines("INSERT INTO T VALUES (1);\n"
