@@ -89,6 +89,13 @@ inline void WriteText(const std::string& path, const std::string& text) {
     if (!f.good()) throw std::runtime_error("cannot write " + path);
 }
 
+// Reads a whole file; throws std::runtime_error when it cannot.
+inline std::string ReadText(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + path);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
 // The folder `name` under the system's temporary folder, made when missing;
 // the path ends with '/'.
 inline std::string ScratchDirectory(const std::string& name) {

@@ -19,9 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_rows.h"
 #include "bench/bench_support.h"
-#include "firebird/database.h"
-#include "firebird/query.h"
 #include "firebird/scripter.h"
 
 namespace {
@@ -32,12 +31,6 @@ using namespace qm::bench;
 constexpr const char* kDefaultScript =
     "/usr/share/doc/firebird3.0-common-doc/examples/employee.sql.gz";
 
-std::string ReadText(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) throw std::runtime_error("cannot read " + path);
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
 // The script's text; a .gz file is unpacked by gzip.
 std::string LoadScript(const std::string& path, const std::string& dir) {
     if (path.size() < 3 || path.compare(path.size() - 3, 3, ".gz") != 0) return ReadText(path);
@@ -45,22 +38,6 @@ std::string LoadScript(const std::string& path, const std::string& dir) {
     if (RunProgram({"/bin/gzip", "-dc", path}, out) != 0)
         throw std::runtime_error("gzip could not unpack " + path);
     return ReadText(out);
-}
-
-long long Employees(const std::string& path) {
-    TFbDatabase db;
-    db.SetDBName(path);
-    db.SetDBParams({"user_name=SYSDBA", "password=masterkey"});
-    db.SetSQLDialect(3);
-    db.Connect();
-    TFbQuery q;
-    q.SetDatabase(&db);
-    db.InternalTransaction().StartTransaction();
-    q.SetSqlText({"SELECT COUNT(*) FROM EMPLOYEE"});
-    q.ExecuteQuery();
-    const long long n = q.FieldAsInt64(0);
-    db.InternalTransaction().Commit();
-    return n;
 }
 
 // The script names its database relative to the working directory.
@@ -117,7 +94,7 @@ int main(int argc, char** argv) {
                 const double t = SecondsSince(start);
                 const double cpu = CpuSeconds(who) - cpuStart;
                 std::filesystem::current_path(home);
-                const long long employees = Employees(sideDir + "employee.fdb");
+                const long long employees = CountRows(sideDir + "employee.fdb", "EMPLOYEE");
                 if (employees != 42) {
                     std::fprintf(stderr, "%s left %lld employees, not 42\n", names[side],
                                  employees);

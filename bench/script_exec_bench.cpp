@@ -15,9 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_rows.h"
 #include "bench/bench_support.h"
-#include "firebird/database.h"
-#include "firebird/query.h"
 #include "firebird/scripter.h"
 #include "platform/files.h"
 
@@ -70,22 +69,6 @@ Script GenerateBody(long long inserts) {
 
 std::string Connect(const std::string& path) {
     return "CONNECT '" + path + "' USER 'SYSDBA' PASSWORD 'masterkey';\n";
-}
-
-long long CountRows(const std::string& path) {
-    TFbDatabase db;
-    db.SetDBName(path);
-    db.SetDBParams({"user_name=SYSDBA", "password=masterkey"});
-    db.SetSQLDialect(3);
-    db.Connect();
-    TFbQuery q;
-    q.SetDatabase(&db);
-    db.InternalTransaction().StartTransaction();
-    q.SetSqlText({"SELECT COUNT(*) FROM ITEMS"});
-    q.ExecuteQuery();
-    const long long n = q.FieldAsInt64(0);
-    db.InternalTransaction().Commit();
-    return n;
 }
 
 struct Timing {
@@ -143,7 +126,7 @@ int main(int argc, char** argv) {
                 FreshIsqlDatabase(dir, db);
                 WriteText(file, Connect(db) + body.text);
                 const Timing t = isql ? RunIsql(dir, file) : RunScripter(file);
-                const long long rows = CountRows(db);
+                const long long rows = CountRows(db, "ITEMS");
                 if (rows != inserts) {
                     std::fprintf(stderr, "%s inserted %lld rows of %lld\n",
                                  isql ? "isql-fb" : "TFbScripter", rows, inserts);

@@ -103,9 +103,9 @@ void ParsingSpeed() {
         splitBest = std::min(splitBest, SecondsSince(t0));
         statements = map.size();
 
-        terminator = ";";
+        std::string again = ";";
         t0 = Clock::now();
-        parser.SplitScript(lines, terminator, reused, true);
+        parser.SplitScript(lines, again, reused, true);
         reusedBest = std::min(reusedBest, SecondsSince(t0));
     }
 

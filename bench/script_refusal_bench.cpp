@@ -56,11 +56,6 @@ long long Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-std::string ReadText(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
 // A log view that keeps its lines, as the script run's view does without a window.
 class KeptLog final : public ILogView {
 public:
