@@ -54,8 +54,13 @@ TScriptLines SplitTextLines(const std::string& text);
 // BATCH START / EXECUTE) are carried out here; every other statement goes to
 // the scripter's own query in the current transaction (Transaction when set,
 // else an internal one). A server refusal in a guarded step goes to
-// OnExecuteError when it is assigned and the handler decides; every other
-// error (and a refusal without a handler) leaves the run after its clean-up.
+// OnExecuteError when it is assigned and the handler decides; so do the
+// scripter's own refusals of a statement with parameter markers the script
+// gives no values for (only blob-file parameters get one) and of a batch that
+// BATCH EXECUTE never ran (at the next BATCH START or the end of the run; it
+// is closed all the same). Every other error (and a refusal without a
+// handler) leaves the run after its clean-up. On a Firebird server BATCH
+// EXECUTE runs the statements collected since BATCH START one by one.
 // A run leaves what is still open in the transaction to the caller, except
 // that a database the scripter created itself is committed and released.
 //
