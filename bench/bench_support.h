@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,6 +89,13 @@ inline void WriteText(const std::string& path, const std::string& text) {
     if (!f.good()) throw std::runtime_error("cannot write " + path);
 }
 
+// Reads a whole file; throws std::runtime_error when it cannot.
+inline std::string ReadText(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + path);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
 // The folder `name` under the system's temporary folder, made when missing;
 // the path ends with '/'.
 inline std::string ScratchDirectory(const std::string& name) {
@@ -111,6 +119,30 @@ using Clock = std::chrono::steady_clock;
 
 inline double SecondsSince(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+// Processor time (user and system) of this process (RUSAGE_SELF) or of its
+// waited-for children (RUSAGE_CHILDREN), in seconds: on a machine shared with
+// other work the wall clock counts their time too.
+inline double CpuSeconds(int who) {
+    rusage u{};
+    getrusage(who, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// A fresh database at path (dir ends with '/'), made by isql-fb in a process
+// of its own, so that no contender finds it in its engine's cache; sql runs
+// in it after the CREATE DATABASE. Throws std::runtime_error when isql-fb fails.
+inline void FreshIsqlDatabase(const std::string& dir, const std::string& path,
+                              const std::string& sql = {}) {
+    std::filesystem::remove(path);
+    const std::string create = dir + "create.sql";
+    WriteText(create, "CREATE DATABASE '" + path +
+                          "' USER 'SYSDBA' PASSWORD 'masterkey' "
+                          "PAGE_SIZE 8192 DEFAULT CHARACTER SET UTF8;\n" +
+                          sql);
+    if (RunProgram({kIsql, "-q", "-b", "-i", create}) != 0)
+        throw std::runtime_error("isql-fb could not create " + path);
 }
 
 inline double Median(std::vector<double> values) {

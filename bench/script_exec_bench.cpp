@@ -6,8 +6,6 @@
 //
 // Usage: script_exec_bench [rounds] [inserts]   (defaults 3 and 100000)
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_rows.h"
 #include "bench/bench_support.h"
-#include "firebird/database.h"
-#include "firebird/query.h"
 #include "firebird/scripter.h"
 #include "platform/files.h"
 
@@ -70,45 +67,8 @@ Script GenerateBody(long long inserts) {
     return s;
 }
 
-// A fresh, empty database made by isql-fb in a process of its own, so that
-// neither contender finds it in its engine's cache.
-void FreshDatabase(const std::string& dir, const std::string& path) {
-    std::filesystem::remove(path);
-    const std::string create = dir + "create.sql";
-    WriteText(create, "CREATE DATABASE '" + path +
-                          "' USER 'SYSDBA' PASSWORD 'masterkey' "
-                          "PAGE_SIZE 8192 DEFAULT CHARACTER SET UTF8;\n");
-    if (RunProgram({kIsql, "-q", "-b", "-i", create}) != 0)
-        throw std::runtime_error("isql-fb could not create " + path);
-}
-
 std::string Connect(const std::string& path) {
     return "CONNECT '" + path + "' USER 'SYSDBA' PASSWORD 'masterkey';\n";
-}
-
-long long CountRows(const std::string& path) {
-    TFbDatabase db;
-    db.SetDBName(path);
-    db.SetDBParams({"user_name=SYSDBA", "password=masterkey"});
-    db.SetSQLDialect(3);
-    db.Connect();
-    TFbQuery q;
-    q.SetDatabase(&db);
-    db.InternalTransaction().StartTransaction();
-    q.SetSqlText({"SELECT COUNT(*) FROM ITEMS"});
-    q.ExecuteQuery();
-    const long long n = q.FieldAsInt64(0);
-    db.InternalTransaction().Commit();
-    return n;
-}
-
-// Processor time (user and system) of this process or of its waited-for
-// children, in seconds: on a machine shared with other work the wall clock
-// counts their time too.
-double CpuSeconds(int who) {
-    rusage u{};
-    getrusage(who, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 struct Timing {
@@ -163,10 +123,10 @@ int main(int argc, char** argv) {
             for (const bool isql : {false, true}) {
                 const std::string db = dir + (isql ? "isql.fdb" : "scripter.fdb");
                 const std::string file = dir + (isql ? "isql.sql" : "scripter.sql");
-                FreshDatabase(dir, db);
+                FreshIsqlDatabase(dir, db);
                 WriteText(file, Connect(db) + body.text);
                 const Timing t = isql ? RunIsql(dir, file) : RunScripter(file);
-                const long long rows = CountRows(db);
+                const long long rows = CountRows(db, "ITEMS");
                 if (rows != inserts) {
                     std::fprintf(stderr, "%s inserted %lld rows of %lld\n",
                                  isql ? "isql-fb" : "TFbScripter", rows, inserts);

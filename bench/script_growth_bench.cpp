@@ -53,7 +53,7 @@ RunResult RunFile(const std::string& file, TFbDatabase* db) {
         stop = false;
     };
     const auto start = Clock::now();
-    scripter.RunScriptFile(file, ';');
+    scripter.RunScriptFile(file, ";");
     if (db != nullptr && scripter.CurrentTransaction().Active())
         scripter.CurrentTransaction().Commit();
     r.seconds = SecondsSince(start);

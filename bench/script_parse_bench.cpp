@@ -97,15 +97,15 @@ void ParsingSpeed() {
 
         TFbScriptParser parser;
         TScriptMap map;
-        char terminator = ';';
+        std::string terminator = ";";
         t0 = Clock::now();
         parser.SplitScript(lines, terminator, map, true);
         splitBest = std::min(splitBest, SecondsSince(t0));
         statements = map.size();
 
-        terminator = ';';
+        std::string again = ";";
         t0 = Clock::now();
-        parser.SplitScript(lines, terminator, reused, true);
+        parser.SplitScript(lines, again, reused, true);
         reusedBest = std::min(reusedBest, SecondsSince(t0));
     }
 
@@ -142,7 +142,7 @@ double FileRun(const TScriptLines& file, bool incremental, std::size_t& statemen
     TFbScriptParser parser;
     TScriptLines chunk;
     TScriptMap map;
-    char terminator = ';';
+    std::string terminator = ";";
     statements = 0;
     const auto t0 = Clock::now();
     for (const std::string& line : file) {

@@ -554,9 +554,15 @@ void TFbQuery::Close() {
     hasRow_ = false;
 }
 
+bool TFbQuery::ExecutesTextBatch() const {
+    return database_ != nullptr && !database_->ServerIsFirebird() &&
+           database_->ServerVersionMajor() > 7;
+}
+
 void TFbQuery::ExecuteTextBatch(const std::vector<std::string>& texts, int lastIndex) {
-    TFbDatabase& db = RequireDatabase();
-    if (db.ServerIsFirebird() || db.ServerVersionMajor() <= 7) return;
+    RequireDatabase();
+    if (!ExecutesTextBatch()) return;
+    TFbDatabase& db = *database_;
     const std::size_t count =
         std::min(texts.size(), static_cast<std::size_t>(std::max(lastIndex + 1, 0)));
     if (count == 0) return;

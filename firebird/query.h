@@ -104,6 +104,9 @@ public:
     // is not Firebird and reports a major version above 7; on any other server
     // nothing is executed and nothing raised.
     void ExecuteTextBatch(const std::vector<std::string>& texts, int lastIndex);
+    // True when the query's database is on a server where ExecuteTextBatch
+    // executes its texts.
+    bool ExecutesTextBatch() const;
 
     // Prepares without executing (the transaction must be active).
     void Prepare();

@@ -78,7 +78,7 @@ constexpr KeywordKind kObjectWords[] = {
     {"FUNCTION", okFunction}, {"EXCEPTION", okException},   {"GENERATOR", okGenerator},
     {"INDEX", okIndex},       {"CONSTRAINT", okConstraint}, {"FILTER", okFilter},
     {"FIELD", okField},       {"COLUMN", okField},          {"PARAMETER", okParameter},
-    {"ROLE", okRole},         {"BLOCK", okBlock},
+    {"ROLE", okRole},         {"BLOCK", okBlock},           {"PACKAGE", okPackage},
 };
 
 template <std::size_t N>
@@ -297,7 +297,8 @@ bool TFbScriptParser::Classify(TStatementDesc& s, bool semicolonMode, TBodyWalk*
                     if (s.Kind == skCreate) s.Kind = skCreateDatabase;
                     if (s.Kind == skDrop) s.Kind = skDropDatabase;
                 }
-                const ScriptPos name = next(current);
+                ScriptPos name = next(current);
+                if (s.ObjectKind == okPackage && KeywordAt("BODY", name)) name = next(name);
                 if (name.Col != 0) {
                     current = name;
                     s.ObjectName = NameAt(name);
@@ -305,8 +306,10 @@ bool TFbScriptParser::Classify(TStatementDesc& s, bool semicolonMode, TBodyWalk*
                 if (s.Kind == skCreateDatabase) lastDatabaseName_ = s.ObjectName;
                 if (s.Kind == skDropDatabase) s.ObjectName = lastDatabaseName_;
             }
-            const bool hasBody =
-                s.ObjectKind == okProcedure || s.ObjectKind == okTrigger || s.ObjectKind == okBlock;
+            // Every PSQL unit: its body holds semicolons of its own.
+            const bool hasBody = s.ObjectKind == okProcedure || s.ObjectKind == okTrigger ||
+                                 s.ObjectKind == okBlock || s.ObjectKind == okFunction ||
+                                 s.ObjectKind == okPackage;
             if (!semicolonMode || !hasBody || s.Kind == skDrop) return true;
 
             TBodyWalk local;
@@ -503,7 +506,8 @@ void TFbScriptParser::WalkBody(TBodyWalk& w, ScriptPos limit) const {
 // and, in Statement, SetTerm: 0 none; 1 the statement began with the keyword
 // SET and its next word is awaited; 2 that word was TERM.
 //
-// Transitions, c being the character at hand:
+// Transitions, c being the character at hand ("the terminator" is the whole
+// of it, one character or several, standing at c):
 //
 //   Between    blank, or the terminator  -> Between (stray terminators make nothing)
 //              "--"                      -> Between, rest of the line skipped
@@ -523,9 +527,10 @@ void TFbScriptParser::WalkBody(TBodyWalk& w, ScriptPos limit) const {
 //              SetTerm 1: the first character of the next word decides: TERM
 //                 -> SetTerm 2 (the new terminator is the old one until a
 //                 character follows), anything else -> SetTerm 0
-//              SetTerm 2: any character but a blank, the terminator, a quote,
-//                 a comment opener, '-', '/', 'T' or 't' becomes the new
-//                 terminator; the last one before the old terminator wins
+//              SetTerm 2: a run of characters other than blanks, quotes,
+//                 comment openers, '-', '/', 'T', 't' and the terminator
+//                 becomes the new terminator; the last run before the old
+//                 terminator wins
 //              the terminator:
 //                 SetTerm 2 -> Between; the terminator changes and the SET TERM
 //                    statement is taken out of the map again
@@ -549,23 +554,27 @@ ScriptPos EndOfLineAtOrBefore(const TScriptLines& lines, std::size_t k, std::int
 
 }  // namespace
 
-void TFbScriptParser::ScanLines(const TScriptLines& lines, char& terminator, TScriptMap& map) {
+void TFbScriptParser::ScanLines(const TScriptLines& lines, std::string& terminator,
+                                TScriptMap& map) {
     TSplitState& st = state_;
     bool inStatement = st.inStatement;
     TQuote quote = st.quote;
     std::uint8_t setTerm = st.setTermState;
-    char newTerminator = st.newTerminator;
+    std::string newTerminator = st.newTerminator;
     bool complete = st.complete;
-    char term = terminator;
+    std::string term = terminator;
 
     // Characters that need a look while in plain statement text outside SET.
     std::array<bool, 256> watched{};
     const auto markWatched = [&] {
         watched.fill(false);
-        for (const char c : {'/', '-', '\'', '"', term})
+        for (const char c : {'/', '-', '\'', '"', term[0]})
             watched[static_cast<unsigned char>(c)] = true;
     };
     markWatched();
+    const auto termAt = [&term](const char* s, std::size_t n, std::size_t j) {
+        return n - j >= term.size() && std::memcmp(s + j, term.data(), term.size()) == 0;
+    };
 
     const auto start = [&](std::size_t j, std::int32_t i, std::uint8_t kind) {
         if (map.size() >= st.capacity) {
@@ -588,6 +597,9 @@ void TFbScriptParser::ScanLines(const TScriptLines& lines, char& terminator, TSc
         const char* s = ln.data();
         std::size_t minClose = 0;
         std::size_t j = 0;
+        // Inside a run of characters that may make the new terminator of a
+        // SET TERM; a line break ends every run.
+        bool inRun = false;
         while (j < n) {
             if (quote == qComment) {
                 const std::size_t close = CommentEnd(s, n, j, minClose);
@@ -621,8 +633,8 @@ void TFbScriptParser::ScanLines(const TScriptLines& lines, char& terminator, TSc
                     } else {
                         start(j++, i, skOther);
                     }
-                } else if (c == term) {
-                    ++j;
+                } else if (termAt(s, n, j)) {
+                    j += term.size();
                 } else {
                     start(j++, i, skOther);
                     if (c == '\'') quote = qSingle;
@@ -644,6 +656,18 @@ void TFbScriptParser::ScanLines(const TScriptLines& lines, char& terminator, TSc
                 if (j == n) break;
             }
             const char c = s[j];
+            switch (c) {
+                case '/':
+                case '-':
+                case '\'':
+                case '"':
+                case 'T':
+                case 't':
+                    inRun = false;
+                    break;
+                default:
+                    break;
+            }
             switch (c) {
                 case '/':
                     if (j + 1 < n && s[j + 1] == '*') {
@@ -687,12 +711,20 @@ void TFbScriptParser::ScanLines(const TScriptLines& lines, char& terminator, TSc
                     break;
             }
 
+            const bool atTerminator = c == term[0] && termAt(s, n, j);
+            const std::size_t width = atTerminator ? term.size() : 1;
             if (setTerm == 1) {
                 if (!IsBlank(c)) setTerm = 0;
             } else if (setTerm == 2) {
-                if (!IsBlank(c) && c != term) newTerminator = c;
+                if (IsBlank(c) || atTerminator) {
+                    inRun = false;
+                } else {
+                    if (!inRun) newTerminator.clear();
+                    newTerminator += c;
+                    inRun = true;
+                }
             }
-            if (c == term) {
+            if (atTerminator) {
                 if (setTerm == 2) {
                     term = newTerminator;
                     terminator = term;
@@ -705,7 +737,7 @@ void TFbScriptParser::ScanLines(const TScriptLines& lines, char& terminator, TSc
                     TStatementDesc& e = map.back();
                     e.EndPos = j > 0 ? ScriptPos{static_cast<std::uint32_t>(j), i}
                                      : EndOfLineAtOrBefore(lines, li - 1, e.StartPos.Line);
-                    if (e.Kind != skUnclassified) complete = Classify(e, term == ';', &st.walk);
+                    if (e.Kind != skUnclassified) complete = Classify(e, term == ";", &st.walk);
                     if (complete) {
                         inStatement = false;
                     } else {
@@ -713,7 +745,7 @@ void TFbScriptParser::ScanLines(const TScriptLines& lines, char& terminator, TSc
                     }
                 }
             }
-            ++j;
+            j += width;
         }
     }
 
@@ -731,14 +763,15 @@ void TFbScriptParser::FinishUnterminated(const TScriptLines& lines, TScriptMap& 
     if (e.Kind != skUnclassified) Classify(e, false, nullptr);
 }
 
-void TFbScriptParser::SplitScript(const TScriptLines& lines, char& terminator, TScriptMap& map,
-                                  bool AcceptUnterminated) {
+void TFbScriptParser::SplitScript(const TScriptLines& lines, std::string& terminator,
+                                  TScriptMap& map, bool AcceptUnterminated) {
     ResetIncrementalSplit();
     SplitScriptIncremental(lines, terminator, map, AcceptUnterminated);
 }
 
-void TFbScriptParser::SplitScriptIncremental(const TScriptLines& lines, char& terminator,
+void TFbScriptParser::SplitScriptIncremental(const TScriptLines& lines, std::string& terminator,
                                              TScriptMap& map, bool AcceptUnterminated) {
+    if (terminator.empty()) throw EFbScriptError("Empty statement terminator");
     if (lines.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         throw EFbScriptError("Script has too many lines");
     }
@@ -760,7 +793,8 @@ void TFbScriptParser::SplitScriptIncremental(const TScriptLines& lines, char& te
         st.newTerminator = terminator;
         st.complete = true;
         st.walk = TBodyWalk{};
-        st.lastDatabaseName.clear();
+        st.lastDatabaseName = std::move(st.carriedDatabaseName);
+        st.carriedDatabaseName.clear();
         map.clear();
         map.reserve(st.capacity);
     }

@@ -69,7 +69,8 @@ enum TObjectKind : std::uint8_t {
     okField = 13,   // FIELD or COLUMN
     okParameter = 14,
     okRole = 15,
-    okBlock = 16,  // EXECUTE BLOCK
+    okBlock = 16,    // EXECUTE BLOCK
+    okPackage = 17,  // PACKAGE or PACKAGE BODY
 };
 
 // One statement of a script.
@@ -106,8 +107,11 @@ public:
 
     // Splits the lines into map, one entry per statement (the map's previous
     // content is discarded), and points the parser at the lines. terminator is
-    // the statement terminator on entry and the one the last SET TERM left on
-    // return; SET TERM statements themselves do not reach the map. Empties
+    // the statement terminator on entry (one or more characters) and the one
+    // the last SET TERM left on return: the last run of characters that may
+    // stand as a terminator before SET TERM's own terminator (so "SET TERM ^ ;"
+    // gives "^", "SET TERM !! ;" gives "!!"); SET TERM statements themselves
+    // do not reach the map. Throws EFbScriptError for an empty terminator. Empties
     // LastDatabaseName first. A statement still open at the end keeps EndPos.Col
     // 0, unless AcceptUnterminated: then it ends at the end of the last
     // non-empty line and is classified once more. Throws EFbScriptError "Can't
@@ -115,7 +119,7 @@ public:
     // on its line (map then holds the statements found so far), and
     // EFbScriptError when the script has more than 2^31-1 lines or a line of
     // 2^32-1 characters or more.
-    void SplitScript(const TScriptLines& lines, char& terminator, TScriptMap& map,
+    void SplitScript(const TScriptLines& lines, std::string& terminator, TScriptMap& map,
                      bool AcceptUnterminated);
 
     // SplitScript for a list that grows at its end: gives exactly what
@@ -128,15 +132,32 @@ public:
     // refilled, another list); the parser starts over by itself when it sees a
     // different list object, a shorter list, a changed last scanned line, a
     // different terminator or a map of a different size.
-    void SplitScriptIncremental(const TScriptLines& lines, char& terminator, TScriptMap& map,
+    void SplitScriptIncremental(const TScriptLines& lines, std::string& terminator, TScriptMap& map,
                                 bool AcceptUnterminated);
     // Makes the next SplitScriptIncremental scan from the first line.
-    void ResetIncrementalSplit() { state_.valid = false; }
+    void ResetIncrementalSplit() {
+        state_.valid = false;
+        state_.carriedDatabaseName.clear();
+    }
+    // True when the last split ended between statements and outside any
+    // comment: a split of lines that follow begins just as the rest of this
+    // one would have gone on.
+    bool SplitAtRest() const {
+        return state_.valid && !state_.inStatement && state_.quote == qNone;
+    }
+    // After a split at rest: makes the next SplitScriptIncremental scan a new
+    // list that continues the one just split, LastDatabaseName carried over.
+    void ContinueWithNewLines() {
+        const std::string name = lastDatabaseName_;
+        ResetIncrementalSplit();
+        state_.carriedDatabaseName = name;
+    }
 
     // Works out Kind, ObjectKind and ObjectName of the statement from its tokens
     // between StartPos and EndPos (on the parser's lines) and returns whether the
-    // statement is complete at EndPos: false only for a procedure, trigger or
-    // EXECUTE BLOCK whose body is still open, and only when SemicolonMode (the
+    // statement is complete at EndPos: false only for a procedure, trigger,
+    // function, package or EXECUTE BLOCK whose body is still open (CREATE,
+    // ALTER, RECREATE and EXECUTE BLOCK; not DROP), and only when SemicolonMode (the
     // terminator is ';'). CONNECT and CREATE DATABASE set LastDatabaseName;
     // DISCONNECT, RECONNECT, COMMIT, ROLLBACK and DROP DATABASE take it as their
     // ObjectName. Throws EFbScriptError as TokenText does.
@@ -192,21 +213,23 @@ private:
         const TScriptLines* lines = nullptr;
         std::size_t linesScanned = 0;
         std::string lastLine;
-        char terminator = ';';
+        std::string terminator = ";";
         std::size_t count = 0;
         std::size_t capacity = 0;
         bool inStatement = false;
         TQuote quote = qNone;
         std::uint8_t setTermState = 0;
-        char newTerminator = ';';
+        std::string newTerminator = ";";
         bool complete = true;
         TBodyWalk walk;
         std::string lastDatabaseName;
+        // LastDatabaseName that a split starting over begins with.
+        std::string carriedDatabaseName;
         // The last entry before the end-of-script fix-up changed it.
         std::optional<TStatementDesc> unfinishedLast;
     };
 
-    void ScanLines(const TScriptLines& lines, char& terminator, TScriptMap& map);
+    void ScanLines(const TScriptLines& lines, std::string& terminator, TScriptMap& map);
     void FinishUnterminated(const TScriptLines& lines, TScriptMap& map);
     bool Classify(TStatementDesc& s, bool semicolonMode, TBodyWalk* cache);
     void WalkBody(TBodyWalk& w, ScriptPos limit) const;

@@ -8,6 +8,7 @@
 
 #include "firebird/errors.h"
 #include "firebird/query.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace qm {
@@ -255,6 +256,12 @@ TFbScripter::~TFbScripter() {
 }
 
 void TFbScripter::Notice(FbNotice notice, const TComponent* source, TTransactionAction) {
+    if (notice == FbNotice::StartDone || notice == FbNotice::EndDone) {
+        // A transaction started by anyone else may hold work already.
+        if (source == &CurrentTransaction())
+            nothingDone_ = notice == FbNotice::StartDone && starting_;
+        return;
+    }
     if (notice != FbNotice::Destroyed) return;
     if (source == database_) {
         database_ = nullptr;
@@ -265,8 +272,9 @@ void TFbScripter::Notice(FbNotice notice, const TComponent* source, TTransaction
     }
 }
 
-void TFbScripter::SetScript(TScriptLines lines) {
+void TFbScripter::SetScript(TScriptLines lines, std::string fileName) {
     script_ = std::move(lines);
+    scriptFileName_ = std::move(fileName);
     parsed_ = false;
     map_.clear();
 }
@@ -316,14 +324,29 @@ void TFbScripter::EnsureDatabase() {
 
 void TFbScripter::StartTransactionIfNeeded() {
     TFbTransaction& tr = CurrentTransaction();
-    if (!tr.Active()) tr.StartTransaction();
+    if (tr.Active()) return;
+    starting_ = true;
+    const ScopeExit started([&] { starting_ = false; });
+    tr.StartTransaction();
+}
+
+void TFbScripter::RollBackRefused() {
+    TFbTransaction& tr = CurrentTransaction();
+    if (!tr.Active()) return;
+    // The refused statement undid itself. When nothing else has succeeded in
+    // the transaction since this scripter started it, there is nothing to
+    // undo, and under read committed a new transaction would see nothing
+    // this one does not: ending it and starting another would only cost two
+    // synchronous page writes for every refusal.
+    if (nothingDone_ && tr.TPBMode == tpbReadCommitted) return;
+    tr.RollBack();
 }
 
 // --- splitting and statement text --------------------------------------------
 
-void TFbScripter::ParseScript(char terminator) {
+void TFbScripter::ParseScript(const std::string& terminator) {
     clientLibrary_ = platform::kDefaultClientLibrary;
-    char t = terminator;
+    std::string t = terminator;
     parsed_ = false;
     parser_.SplitScript(script_, t, map_, true);
     parsed_ = true;
@@ -385,36 +408,125 @@ void TFbScripter::FireStatementEvent(const TOnStatementExecute& event, int line,
     if (event) event(*this, line, statementNo, d, text);
 }
 
+void TFbScripter::RunScriptStatement(const TScriptLines& text, const TStatementDesc& d, int index,
+                                     int eventLine) {
+    const int errorLine = d.StartPos.Line + 1;
+    if (d.Kind == skBatchStart) {
+        if (batchMode_) AbandonBatch();
+        batchMode_ = true;
+        batch_.clear();
+        batchTexts_.clear();
+        batchStart_ = TBatchStatement{text, d, index, eventLine, errorLine};
+    } else if (d.Kind == skBatchExecute) {
+        RunBatch(eventLine, index + 1, d);
+    } else if (batchMode_) {
+        // Kept with its own text: the lines it was read from may be gone by
+        // the time the batch runs (a file run lets its chunk go).
+        TBatchStatement b{text, d, index, eventLine, errorLine};
+        b.desc.StartPos = ScriptPos{1, 0};
+        b.desc.EndPos = text.empty() ? ScriptPos{}
+                                     : ScriptPos{static_cast<std::uint32_t>(text.back().size()),
+                                                 static_cast<std::int32_t>(text.size() - 1)};
+        batchTexts_.push_back(JoinWithBreaks(text));
+        batch_.push_back(std::move(b));
+    } else {
+        RunStatementAt(text, d, index, eventLine, errorLine);
+    }
+}
+
 void TFbScripter::RunBatch(int line, int statementNo, const TStatementDesc& d) {
     batchMode_ = false;
+    std::vector<TBatchStatement> statements = std::move(batch_);
+    std::vector<std::string> texts = std::move(batchTexts_);
+    ClearBatch();
     StartTransactionIfNeeded();
     FireStatementEvent(BeforeStatementExecute, line, statementNo, d, nullptr);
-    query_->ExecuteTextBatch(batchTexts_, static_cast<int>(batchTexts_.size()) - 1);
+    if (query_->ExecutesTextBatch()) {
+        nothingDone_ = false;
+        query_->ExecuteTextBatch(texts, static_cast<int>(texts.size()) - 1);
+        return;
+    }
+    // Firebird has no one-call batch of texts: the statements run one by one,
+    // each as it would have run in its place.
+    const TScriptLines* savedRunning = running_;
+    const TScriptLines* savedLines = parser_.Lines();
+    const ScopeExit restore([&] {
+        running_ = savedRunning;
+        parser_.SetLines(savedLines);
+    });
+    for (const TBatchStatement& b : statements) {
+        if (stopRequested_) break;
+        running_ = &b.text;
+        parser_.SetLines(&b.text);
+        RunStatementAt(b.text, b.desc, b.index, b.eventLine, b.errorLine);
+    }
+}
+
+void TFbScripter::AbandonBatch() {
+    const TBatchStatement start = std::move(batchStart_);
+    const std::size_t count = batch_.size();
+    ClearBatch();
+    // Nothing of the batch ran, so there is nothing to roll back whatever the
+    // handler answers.
+    bool rollBack = false;
+    Guard(start.text, start.errorLine, start.index, false, rollBack, [&] {
+        RaiseClientErrorText(ceUnknownError,
+                             "BATCH START without BATCH EXECUTE: the statements after it, " +
+                                 std::to_string(count) + " in all, were not run.");
+    });
+}
+
+void TFbScripter::ClearBatch() {
+    batchMode_ = false;
+    batch_.clear();
     batchTexts_.clear();
+    batchStart_ = TBatchStatement{};
 }
 
 void TFbScripter::FinishRun(bool resetNoReserve, bool unwinding) {
+    ClearBatch();
     // A nested run (INPUT) leaves the connection to the run that contains it.
     const bool outermost = runDepth_ == 1;
     CleanUp steps;
-    if (outermost && forceWriteChanged_ && database_ != nullptr) {
-        steps.Run([&] {
-            TFbDatabase& db = *database_;
-            // The disconnect would end the open transaction by its
-            // TimeoutAction, rolling back statements that reported success;
-            // a run that ends normally leaves that work to be committed (the
-            // own database's branch below and the callers commit it).
-            TFbTransaction& tr = CurrentTransaction();
-            if (tr.Active() && (!unwinding || OwnDatabase())) tr.Commit();
-            db.Disconnect();
-            std::vector<std::string> params = db.DBParams();
-            SetParamValue(params, "force_write", "1");
-            if (resetNoReserve) SetParamValue(params, "no_reserve", "0");
-            db.SetDBParams(std::move(params));
-            db.Connect();
-            // Written to the database's header now: nothing is left to restore.
-            forceWriteChanged_ = false;
-        });
+    if (outermost && database_ != nullptr) {
+        const auto current = std::find_if(
+            forcedWritesOff_.begin(), forcedWritesOff_.end(),
+            [&](const TForcedWritesOff& e) { return e.dbName == database_->DBName(); });
+        if (current != forcedWritesOff_.end()) {
+            steps.Run([&] {
+                TFbDatabase& db = *database_;
+                // The disconnect would end the open transaction by its
+                // TimeoutAction, rolling back statements that reported
+                // success; a run that ends normally leaves that work to be
+                // committed (the own database's branch below and the callers
+                // commit it).
+                TFbTransaction& tr = CurrentTransaction();
+                if (tr.Active() && (!unwinding || OwnDatabase())) tr.Commit();
+                db.Disconnect();
+                std::vector<std::string> params = db.DBParams();
+                SetParamValue(params, "force_write", "1");
+                if (resetNoReserve) SetParamValue(params, "no_reserve", "0");
+                db.SetDBParams(std::move(params));
+                db.Connect();
+                // Written to the database's header now: nothing is left to restore.
+                forcedWritesOff_.erase(current);
+            });
+        }
+    }
+    if (outermost) {
+        // Databases the run left while their restore failed get another try.
+        std::vector<TForcedWritesOff> left = std::move(forcedWritesOff_);
+        forcedWritesOff_.clear();
+        for (TForcedWritesOff& e : left) {
+            bool restored = false;
+            if (database_ == nullptr || e.dbName != database_->DBName()) {
+                steps.Run([&] {
+                    RestoreForcedWrites(e, resetNoReserve);
+                    restored = true;
+                });
+            }
+            if (!restored) forcedWritesOff_.push_back(std::move(e));
+        }
     }
     if (outermost && OwnDatabase()) {
         steps.Run([&] {
@@ -436,6 +548,36 @@ void TFbScripter::FinishRun(bool resetNoReserve, bool unwinding) {
     steps.Finish(unwinding);
 }
 
+namespace {
+
+// What identifies a script file among the files of the runs under way,
+// whatever name, link or relative path reaches it.
+std::string FileIdentity(const std::string& name) {
+    const platform::FileIdentity id = platform::ProbeFile(name);
+    if (!id.exists) return name;
+    return std::to_string(id.device) + ":" + std::to_string(id.inode);
+}
+
+// Puts a file on the list of the runs under way for the life of the object.
+class InputScope {
+public:
+    InputScope(std::vector<std::string>& files, std::string identity) : files_(files) {
+        pushed_ = !identity.empty();
+        if (pushed_) files_.push_back(std::move(identity));
+    }
+    ~InputScope() {
+        if (pushed_) files_.pop_back();
+    }
+    InputScope(const InputScope&) = delete;
+    InputScope& operator=(const InputScope&) = delete;
+
+private:
+    std::vector<std::string>& files_;
+    bool pushed_ = false;
+};
+
+}  // namespace
+
 void TFbScripter::RunScript(int first) {
     stopRequested_ = false;
     stoppedAtStatement_ = 0;
@@ -447,9 +589,11 @@ void TFbScripter::RunScript(int first) {
         parser_.SetLines(savedLines);
         --runDepth_;
     });
+    const InputScope input(inputFiles_,
+                           scriptFileName_.empty() ? std::string() : FileIdentity(scriptFileName_));
 
     try {
-        if (!parsed_) ParseScript(';');
+        if (!parsed_) ParseScript(";");
         running_ = &script_;
         parser_.SetLines(&script_);
         dialect_ = 3;
@@ -464,20 +608,12 @@ void TFbScripter::RunScript(int first) {
                 break;
             }
             const TStatementDesc d = GetStatement(n, buffer);
-            if (d.Kind == skBatchStart) {
-                batchMode_ = true;
-                batchTexts_.clear();
-            } else if (d.Kind == skBatchExecute) {
-                RunBatch(d.StartPos.Line + 1, n, d);
-            } else if (batchMode_) {
-                batchTexts_.push_back(JoinWithBreaks(buffer));
-            } else {
-                RunStatement(buffer, d, n - 1, -1);
-            }
+            RunScriptStatement(buffer, d, n - 1, d.StartPos.Line + 1);
         }
         // A stop asked for at the last statement still names the statement
         // that would have come next.
         if (stopRequested_ && stoppedAtStatement_ == 0 && n > count) stoppedAtStatement_ = n;
+        if (batchMode_) AbandonBatch();
     } catch (...) {
         FinishRun(false, true);
         throw;
@@ -485,7 +621,17 @@ void TFbScripter::RunScript(int first) {
     FinishRun(false, false);
 }
 
-void TFbScripter::RunScriptFile(const std::string& fileName, char terminator) {
+void TFbScripter::RunScriptFile(const std::string& fileName, const std::string& terminator) {
+    const std::string identity = FileIdentity(fileName);
+    if (std::find(inputFiles_.begin(), inputFiles_.end(), identity) != inputFiles_.end()) {
+        throw EFbScripterError("INPUT of \"" + fileName +
+                               "\" refused: the file is already being run (an INPUT cycle).");
+    }
+    if (inputFiles_.size() >= kMaxInputDepth) {
+        throw EFbScripterError("INPUT of \"" + fileName +
+                               "\" refused: INPUT files nest deeper than " +
+                               std::to_string(kMaxInputDepth) + ".");
+    }
     TScriptLines fileLines;
     {
         std::ifstream in(fileName, std::ios::binary);
@@ -500,6 +646,9 @@ void TFbScripter::RunScriptFile(const std::string& fileName, char terminator) {
     stopRequested_ = false;
     stoppedAtStatement_ = 0;
 
+    // The file's lines are split by a parser of the run's own, so that an
+    // INPUT run inside this one leaves its scanner's state alone.
+    TFbScriptParser splitter;
     TScriptLines chunk;
     TScriptMap chunkMap;
     TScriptLines buffer;
@@ -509,79 +658,53 @@ void TFbScripter::RunScriptFile(const std::string& fileName, char terminator) {
     const ScopeExit leave([&] {
         running_ = savedRunning;
         parser_.SetLines(savedLines);
-        parser_.ResetIncrementalSplit();
         --runDepth_;
     });
+    const InputScope input(inputFiles_, identity);
 
     try {
         running_ = &chunk;
-        parser_.ResetIncrementalSplit();
-        const auto emptyChunk = [&] {
-            chunk.clear();
-            chunkMap.clear();
-            parser_.ResetIncrementalSplit();
-        };
-
-        char t = terminator;
+        std::string t = terminator;
         int k = 0;
         int lineNo = 0;
-        std::string pending;
+        // The statements of the chunk already run.
+        std::size_t done = 0;
         for (std::size_t next = 0; next < fileLines.size();) {
             if (stopRequested_) {
                 stoppedAtStatement_ = k + 1;
                 break;
             }
-            if (!pending.empty()) {
-                chunk.push_back(std::move(pending));
-                pending.clear();
-            }
             chunk.push_back(std::move(fileLines[next++]));
             ++lineNo;
 
-            const char t0 = t;
-            // The statements of the chunk are the same as a fresh split of the
-            // whole chunk gives; only the new line is scanned.
-            parser_.SplitScriptIncremental(chunk, t, chunkMap, false);
+            const std::string t0 = t;
+            // Only the new line is scanned; the chunk's statements are those a
+            // split of the whole chunk gives.
+            splitter.SplitScriptIncremental(chunk, t, chunkMap, false);
+            parser_.SetLines(&chunk);
 
-            if (!chunkMap.empty() && chunkMap.front().EndPos.Col != 0) {
-                const std::uint8_t kind = chunkMap.front().Kind;
-                if (kind == skBatchStart) {
-                    emptyChunk();
-                    batchMode_ = true;
-                    batchTexts_.clear();
-                } else if (kind == skBatchExecute) {
-                    const TStatementDesc d = chunkMap.front();
-                    emptyChunk();
-                    RunBatch(lineNo, k + 1, d);
-                } else if (!batchMode_) {
-                    const TScriptMap statements = std::move(chunkMap);
-                    for (const TStatementDesc& d : statements) {
-                        if (d.EndPos.Col != 0) {
-                            if (stopRequested_) break;
-                            GetStatementText(d.StartPos, d.EndPos, buffer);
-                            RunStatement(buffer, d, k, lineNo);
-                        } else if (d.StartPos.Line >= 0 &&
-                                   static_cast<std::size_t>(d.StartPos.Line) < chunk.size()) {
-                            const std::string& from =
-                                chunk[static_cast<std::size_t>(d.StartPos.Line)];
-                            pending =
-                                from.substr(std::min<std::size_t>(d.StartPos.Col - 1, from.size()));
-                        }
-                    }
-                    emptyChunk();
-                } else {
-                    batchTexts_.push_back(JoinWithBreaks(chunk));
-                    emptyChunk();
-                }
-                ++k;
-            } else if (t != t0) {
-                emptyChunk();
-                ++k;
+            bool ended = false;
+            while (done < chunkMap.size() && chunkMap[done].EndPos.Col != 0) {
+                if (stopRequested_) break;
+                const TStatementDesc d = chunkMap[done++];
+                ended = true;
+                GetStatementText(d.StartPos, d.EndPos, buffer);
+                RunScriptStatement(buffer, d, k, lineNo);
+            }
+            if (ended || t != t0) ++k;
+            // Between statements and outside comments the chunk can go: what
+            // follows is split exactly as it would have been after it.
+            if (done == chunkMap.size() && splitter.SplitAtRest()) {
+                chunk.clear();
+                chunkMap.clear();
+                done = 0;
+                splitter.ContinueWithNewLines();
             }
         }
         // A stop asked for on the file's last line still names the statement
         // that would have come next.
         if (stopRequested_ && stoppedAtStatement_ == 0) stoppedAtStatement_ = k + 1;
+        if (batchMode_) AbandonBatch();
     } catch (...) {
         FinishRun(true, true);
         throw;
@@ -592,8 +715,8 @@ void TFbScripter::RunScriptFile(const std::string& fileName, char terminator) {
 // --- one statement ---------------------------------------------------------------
 
 template <typename Step>
-bool TFbScripter::Guard(const TScriptLines& text, const TStatementDesc& d, int index,
-                        bool rollBackDefault, bool& rollBack, Step&& step) {
+bool TFbScripter::Guard(const TScriptLines& text, int errorLine, int index, bool rollBackDefault,
+                        bool& rollBack, Step&& step) {
     try {
         step();
         return false;
@@ -601,25 +724,29 @@ bool TFbScripter::Guard(const TScriptLines& text, const TStatementDesc& d, int i
         if (!OnExecuteError) throw;
         stopRequested_ = true;
         rollBack = rollBackDefault;
-        OnExecuteError(*this, index + 1, d.StartPos.Line + 1, text, e.SQLCode(), e.Message(),
-                       rollBack, stopRequested_);
+        OnExecuteError(*this, index + 1, errorLine, text, e.SQLCode(), e.Message(), rollBack,
+                       stopRequested_);
         return true;
     }
 }
 
 void TFbScripter::RunStatement(const TScriptLines& text, const TStatementDesc& d, int index,
                                int line) {
+    RunStatementAt(text, d, index, line == -1 ? d.StartPos.Line + 1 : line, d.StartPos.Line + 1);
+}
+
+void TFbScripter::RunStatementAt(const TScriptLines& text, const TStatementDesc& d, int index,
+                                 int eventLine, int errorLine) {
     const int statementNo = index + 1;
-    const int eventLine = line == -1 ? d.StartPos.Line + 1 : line;
     FireStatementEvent(BeforeStatementExecute, eventLine, statementNo, d, &text);
     bool rollBack = false;
     switch (d.Kind) {
         case skConnect:
             EnsureDatabase();
-            Guard(text, d, index, false, rollBack, [&] { DoConnect(d); });
+            Guard(text, errorLine, index, false, rollBack, [&] { DoConnect(d); });
             break;
         case skDisconnect:
-            if (database_ != nullptr) database_->Disconnect();
+            if (database_ != nullptr) LeaveDatabase(*database_);
             break;
         case skReconnect:
             if (database_ != nullptr) {
@@ -630,17 +757,22 @@ void TFbScripter::RunStatement(const TScriptLines& text, const TStatementDesc& d
             }
             break;
         case skCreateDatabase:
-            DoCreateDatabase(text, d, index);
+            DoCreateDatabase(text, d, index, errorLine);
             break;
-        case skDropDatabase:
-            RequireDatabase().DropDatabase();
+        case skDropDatabase: {
+            TFbDatabase& db = RequireDatabase();
+            const std::string name = db.DBName();
+            db.DropDatabase();
             // The file is gone, and with it the write mode there was to restore.
-            forceWriteChanged_ = false;
+            std::erase_if(forcedWritesOff_,
+                          [&](const TForcedWritesOff& e) { return e.dbName == name; });
             break;
+        }
         case skCommit: {
             TFbTransaction& tr = CurrentTransaction();
             if (tr.Active()) {
-                const bool failed = Guard(text, d, index, false, rollBack, [&] { tr.Commit(); });
+                const bool failed =
+                    Guard(text, errorLine, index, false, rollBack, [&] { tr.Commit(); });
                 if (failed && tr.Active()) tr.RollBack();
             }
             break;
@@ -660,16 +792,46 @@ void TFbScripter::RunStatement(const TScriptLines& text, const TStatementDesc& d
             DoInput(d);
             break;
         default:
-            DoOrdinary(text, d, index, eventLine);
+            DoOrdinary(text, d, index, eventLine, errorLine);
             break;
     }
 }
 
+void TFbScripter::SetScriptDatabaseName(TFbDatabase& db, const std::string& name) {
+    db.SetDBName(name);
+}
+
+void TFbScripter::LeaveDatabase(TFbDatabase& db) {
+    if (db.Connected()) db.Disconnect();
+    const auto it =
+        std::find_if(forcedWritesOff_.begin(), forcedWritesOff_.end(),
+                     [&](const TForcedWritesOff& e) { return e.dbName == db.DBName(); });
+    if (it == forcedWritesOff_.end()) return;
+    const TForcedWritesOff entry = std::move(*it);
+    forcedWritesOff_.erase(it);
+    RestoreForcedWrites(entry, false);
+}
+
+void TFbScripter::RestoreForcedWrites(const TForcedWritesOff& entry, bool resetNoReserve) {
+    // An attachment that asks for forced writes writes them into the
+    // database's header; it needs nothing else of the database.
+    TFbDatabase db(this);
+    db.SetDBName(entry.dbName);
+    db.SetLibraryName(entry.library);
+    db.SetSQLDialect(entry.dialect);
+    std::vector<std::string> params = entry.params;
+    SetParamValue(params, "force_write", "1");
+    if (resetNoReserve) SetParamValue(params, "no_reserve", "0");
+    db.SetDBParams(std::move(params));
+    db.Connect();
+    db.Disconnect();
+}
+
 void TFbScripter::DoConnect(const TStatementDesc& d) {
     TFbDatabase& db = RequireDatabase();
-    if (db.Connected()) db.Disconnect();
+    LeaveDatabase(db);
     const ScriptPos name = Next(d.StartPos, d.EndPos);
-    db.SetDBName(Token(name));
+    SetScriptDatabaseName(db, Token(name));
     ApplyConnectParams(Next(name, d.EndPos), d.EndPos);
     db.Connect();
 }
@@ -695,21 +857,22 @@ void TFbScripter::ApplyConnectParams(ScriptPos from, ScriptPos end) {
     db.ConnectParams().SetCharSet(namesCharSet_);
 }
 
-void TFbScripter::DoCreateDatabase(const TScriptLines& text, const TStatementDesc& d, int index) {
+void TFbScripter::DoCreateDatabase(const TScriptLines& text, const TStatementDesc& d, int index,
+                                   int errorLine) {
     EnsureDatabase();
     TFbDatabase& db = *database_;
     ScriptPos t = Next(d.StartPos, d.EndPos);
     while (t.Col != 0 && !IsWord("DATABASE", t)) t = Next(t, d.EndPos);
     t = Next(t, d.EndPos);
-    if (db.Connected()) db.Disconnect();
-    db.SetDBName(Token(t));
+    LeaveDatabase(db);
+    SetScriptDatabaseName(db, Token(t));
     const ScriptPos rest = Next(t, d.EndPos);
     TScriptLines params;
     if (rest.Col != 0) GetStatementText(rest, d.EndPos, params);
     db.SetDBParams(std::move(params));
     db.SetSQLDialect(dialect_);
     bool rollBack = false;
-    Guard(text, d, index, false, rollBack, [&] {
+    Guard(text, errorLine, index, false, rollBack, [&] {
         db.CreateDatabase();
         const bool version21 = db.ServerVersionMajor() > 2 ||
                                (db.ServerVersionMajor() == 2 && db.ServerVersionMinor() >= 1);
@@ -718,15 +881,16 @@ void TFbScripter::DoCreateDatabase(const TScriptLines& text, const TStatementDes
         const FbInfoValue charSet = db.DatabaseInfoValue(101 /* isc_info_att_charset */);
         if (!charSet.answered || charSet.value != 0) return;
         // Reattached with the script's user, role and SET NAMES, and without
-        // synchronous writes while the script fills the new database; the
-        // run's clean-up turns them on again.
+        // synchronous writes while the script fills the new database; they
+        // are turned on again when the run leaves the database or ends.
         db.Disconnect();
         ApplyConnectParams(rest, d.EndPos);
         std::vector<std::string> params = db.DBParams();
         params.push_back("force_write=0");
-        db.SetDBParams(std::move(params));
-        forceWriteChanged_ = true;
+        db.SetDBParams(params);
         db.Connect();
+        forcedWritesOff_.push_back(
+            {db.DBName(), std::move(params), db.LibraryName(), db.SQLDialect()});
     });
 }
 
@@ -797,28 +961,44 @@ void TFbScripter::DoDescribe(const TStatementDesc& d) {
     }
     StartTransactionIfNeeded();
     query_->ExecuteQuery();
+    nothingDone_ = false;
 }
 
 void TFbScripter::DoInput(const TStatementDesc& d) {
     const ScriptPos file = Next(d.StartPos, d.EndPos);
-    RunScriptFile(Token(file), ';');
+    RunScriptFile(Token(file), ";");
 }
 
-void TFbScripter::DoOrdinary(const TScriptLines& text, const TStatementDesc& d, int index,
-                             int line) {
+void TFbScripter::DoOrdinary(const TScriptLines& text, const TStatementDesc& d, int index, int line,
+                             int errorLine) {
     query_->SetSqlText(text);
     bool rollBack = false;
-    const bool failed = Guard(text, d, index, true, rollBack, [&] {
+    const bool failed = Guard(text, errorLine, index, true, rollBack, [&] {
+        RefuseUnsuppliedParameters();
         StartTransactionIfNeeded();
         if (!blobFileName_.empty() && query_->ParameterCount() > 0) LoadBlobParameters();
         query_->ExecuteQuery();
+        nothingDone_ = false;
         FireStatementEvent(AfterStatementExecute, line, index + 1, d, &text);
         if (AutoDDL && query_->SqlKind() == sqkSchema) CurrentTransaction().Commit();
     });
-    if (failed && rollBack) {
-        TFbTransaction& tr = CurrentTransaction();
-        if (tr.Active()) tr.RollBack();
+    if (failed && rollBack) RollBackRefused();
+}
+
+void TFbScripter::RefuseUnsuppliedParameters() const {
+    std::string markers;
+    for (int i = 0; i < query_->ParameterCount(); ++i) {
+        const std::string& name = query_->ParameterName(i);
+        const bool fromBlobFile =
+            !blobFileName_.empty() && !name.empty() && (name[0] == 'H' || name[0] == 'h');
+        if (fromBlobFile) continue;
+        if (!markers.empty()) markers += ", ";
+        markers += name.empty() ? "?" : ":" + name;
     }
+    if (markers.empty()) return;
+    RaiseClientErrorText(
+        ceQueryParamsError,
+        "The statement has parameters that the script gives no values for: " + markers + ".");
 }
 
 // --- blob parameters ---------------------------------------------------------------

@@ -54,8 +54,13 @@ TScriptLines SplitTextLines(const std::string& text);
 // BATCH START / EXECUTE) are carried out here; every other statement goes to
 // the scripter's own query in the current transaction (Transaction when set,
 // else an internal one). A server refusal in a guarded step goes to
-// OnExecuteError when it is assigned and the handler decides; every other
-// error (and a refusal without a handler) leaves the run after its clean-up.
+// OnExecuteError when it is assigned and the handler decides; so do the
+// scripter's own refusals of a statement with parameter markers the script
+// gives no values for (only blob-file parameters get one) and of a batch that
+// BATCH EXECUTE never ran (at the next BATCH START or the end of the run; it
+// is closed all the same). Every other error (and a refusal without a
+// handler) leaves the run after its clean-up. On a Firebird server BATCH
+// EXECUTE runs the statements collected since BATCH START one by one.
 // A run leaves what is still open in the transaction to the caller, except
 // that a database the scripter created itself is committed and released.
 //
@@ -68,8 +73,10 @@ public:
 
     // --- published properties ---------------------------------------------
     const TScriptLines& Script() const { return script_; }
-    // Replaces the script and discards its split.
-    void SetScript(TScriptLines lines);
+    // Replaces the script and discards its split. fileName names the file the
+    // lines were read from, if any: an INPUT of that file is refused as one
+    // that would run inside itself.
+    void SetScript(TScriptLines lines, std::string fileName = {});
 
     TFbDatabase* Database() const { return database_; }
     // Commits the current transaction when active, frees a database component
@@ -91,14 +98,17 @@ public:
     // script first when it is not split. Resets Dialect and NamesCharSet.
     void RunScript(int first = 1);
     // Runs a script file line by line with the terminator: after every line
-    // read, the lines gathered so far are split again and the statements that
-    // ended on that line are run; several statements ended by one line share
-    // one number. A statement without terminator at the end of the file is
-    // not run. Raises EFbScripterError when the file cannot be read.
-    void RunScriptFile(const std::string& fileName, char terminator);
+    // read, the statements that line ended are run; several statements ended
+    // by one line share one number. The statements and their texts are those
+    // a run of the whole file gives; a statement without terminator at the
+    // end of the file is not run. Raises EFbScripterError when the file cannot
+    // be read, and when it is already being run by an INPUT around this run
+    // (or is the file Script came from) or INPUTs nest deeper than
+    // kMaxInputDepth files.
+    void RunScriptFile(const std::string& fileName, const std::string& terminator);
     // Splits Script into the map (the last statement may lack its terminator)
     // and resets ClientLibrary.
-    void ParseScript(char terminator);
+    void ParseScript(const std::string& terminator);
     int StatementCount() const { return static_cast<int>(map_.size()); }
     // The statement number n (1-based): its text into lines and its
     // description. EFbScripterError "Statement №<n> don't exist" beyond the map.
@@ -125,41 +135,92 @@ public:
     // The number of the statement at which the last run stopped on a
     // handler's answer; 0 when it did not stop.
     int StoppedAtStatement() const { return stoppedAtStatement_; }
-    bool ForceWriteChanged() const { return forceWriteChanged_; }
+    // True while a database of this scripter's making runs without forced
+    // writes, to be put back when the run leaves it or ends.
+    bool ForceWriteChanged() const { return !forcedWritesOff_.empty(); }
     bool BatchMode() const { return batchMode_; }
     const std::vector<std::string>& BatchTexts() const { return batchTexts_; }
     int FileLineCount() const { return fileLineCount_; }
 
+    // How many script files may run inside one another through INPUT.
+    static constexpr std::size_t kMaxInputDepth = 32;
+
 private:
+    // A statement met between BATCH START and BATCH EXECUTE: its text, its
+    // description with the positions moved onto that text, and the number
+    // and lines it had where it stood.
+    struct TBatchStatement {
+        TScriptLines text;
+        TStatementDesc desc;
+        int index = 0;
+        int eventLine = 0;
+        int errorLine = 0;
+    };
+    // A database this scripter made and attached without forced writes, with
+    // what it takes to attach to it again.
+    struct TForcedWritesOff {
+        std::string dbName;
+        std::vector<std::string> params;
+        std::string library;
+        int dialect = 3;
+    };
+
     void Notice(FbNotice notice, const TComponent* source, TTransactionAction action) override;
 
-    // A server refusal raised by step goes to OnExecuteError; true when one
-    // was reported, with the handler's doRollBack answer in rollBack.
+    // A server refusal raised by step goes to OnExecuteError with the
+    // statement's text, number (index + 1) and errorLine; true when one was
+    // reported, with the handler's doRollBack answer in rollBack.
     template <typename Step>
-    bool Guard(const TScriptLines& text, const TStatementDesc& d, int index, bool rollBackDefault,
+    bool Guard(const TScriptLines& text, int errorLine, int index, bool rollBackDefault,
                bool& rollBack, Step&& step);
 
     TFbDatabase& RequireDatabase();
     void EnsureDatabase();
     void StartTransactionIfNeeded();
+    // The rollback a handler asks for after a refused ordinary statement.
+    void RollBackRefused();
     void FireStatementEvent(const TOnStatementExecute& event, int line, int statementNo,
                             const TStatementDesc& d, const TScriptLines* text);
+
+    // One statement of a run in the script's order: BATCH START and BATCH
+    // EXECUTE, collection inside a batch, RunStatement otherwise.
+    void RunScriptStatement(const TScriptLines& text, const TStatementDesc& d, int index,
+                            int eventLine);
+    void RunStatementAt(const TScriptLines& text, const TStatementDesc& d, int index, int eventLine,
+                        int errorLine);
     void RunBatch(int line, int statementNo, const TStatementDesc& d);
+    // Reports an open batch whose statements will never run through the
+    // error event and closes it.
+    void AbandonBatch();
+    void ClearBatch();
+
+    // Every database name that a statement of a script gives (CONNECT,
+    // CREATE DATABASE) reaches the connection here.
+    void SetScriptDatabaseName(TFbDatabase& db, const std::string& name);
+    // Detaches db on a statement's behalf and gives it back its forced writes
+    // when this scripter had turned them off.
+    void LeaveDatabase(TFbDatabase& db);
+    void RestoreForcedWrites(const TForcedWritesOff& entry, bool resetNoReserve);
 
     void DoConnect(const TStatementDesc& d);
-    void DoCreateDatabase(const TScriptLines& text, const TStatementDesc& d, int index);
+    void DoCreateDatabase(const TScriptLines& text, const TStatementDesc& d, int index,
+                          int errorLine);
     void DoSet(const TStatementDesc& d);
     void DoDescribe(const TStatementDesc& d);
     void DoInput(const TStatementDesc& d);
-    void DoOrdinary(const TScriptLines& text, const TStatementDesc& d, int index, int line);
+    void DoOrdinary(const TScriptLines& text, const TStatementDesc& d, int index, int line,
+                    int errorLine);
+    // Raises a client error naming every parameter marker of the query that
+    // the script gives no value for (only blob-file parameters get one).
+    void RefuseUnsuppliedParameters() const;
     void ApplyConnectParams(ScriptPos from, ScriptPos end);
     void LoadBlobParameters();
     void CloseBlobFile();
-    // The clean-up after every run: the write mode put back (with
-    // no_reserve=0 too after a file run), a database component of the
-    // scripter's own committed and released, the blob file closed. Every step
-    // runs; the first error is raised afterwards unless the run is already
-    // leaving with one.
+    // The clean-up after every run: an open batch dropped, forced writes put
+    // back (with no_reserve=0 too after a file run), a database component of
+    // the scripter's own committed and released, the blob file closed. Every
+    // step runs; the first error is raised afterwards unless the run is
+    // already leaving with one.
     void FinishRun(bool resetNoReserve, bool unwinding);
 
     ScriptPos Next(ScriptPos pos, ScriptPos limit) const;
@@ -189,11 +250,20 @@ private:
 
     bool stopRequested_ = false;
     int stoppedAtStatement_ = 0;
-    bool forceWriteChanged_ = false;
+    std::vector<TForcedWritesOff> forcedWritesOff_;
     bool batchMode_ = false;
     std::vector<std::string> batchTexts_;
+    std::vector<TBatchStatement> batch_;
+    TBatchStatement batchStart_;
+    // The file Script came from, and the files of the runs under way.
+    std::string scriptFileName_;
+    std::vector<std::string> inputFiles_;
     int fileLineCount_ = 0;
     int runDepth_ = 0;
+    // The current transaction was started by this scripter and no statement
+    // has succeeded in it since.
+    bool nothingDone_ = false;
+    bool starting_ = false;
 };
 
 }  // namespace qm

@@ -126,8 +126,10 @@ public:
     // refuses, gets the online check instead, and the log says so.
     bool ValidationBase(const TFirebirdBase& base, ILogView* log);
     // Runs the script file over the connection SetConnectParams prepared; true
-    // when it was read and no statement failed.
-    bool ScriptBase(const std::string& scriptFile, ILogView* log);
+    // when it was read, no statement failed and what it left open was
+    // committed. charSet is the connection character set the script is
+    // written in: the server's messages go to the log converted from it.
+    bool ScriptBase(const std::string& scriptFile, ILogView* log, const std::string& charSet = {});
     // The error event of Script: marks the run as failed, writes the line
     // number and the message to the log view of the running ScriptBase and
     // answers roll back and go on.
@@ -155,6 +157,7 @@ private:
     const TSetting& setting_;
     RoutePin* pin_ = nullptr;
     ILogView* scriptLog_ = nullptr;
+    std::string scriptCharSet_;
 };
 
 // True when the existing file can be opened for reading and writing with no

@@ -5,7 +5,7 @@ set -euo pipefail
 
 common=(cmake ninja-build g++ qt6-base-dev libgl-dev firebird-dev libfbclient2 firebird3.0-server-core)
 run=(xvfb xauth)
-test=(libgtest-dev libgmock-dev firebird3.0-utils firebird3.0-server xvfb xauth)
+test=(libgtest-dev libgmock-dev firebird3.0-utils firebird3.0-server firebird3.0-examples xvfb xauth)
 
 case "${1:-run}" in
   run) wanted=("${common[@]}" "${run[@]}") ;;

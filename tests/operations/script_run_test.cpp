@@ -70,7 +70,8 @@ void CreateDatabase(const std::string& path, const std::string& password = "mast
 // The first column of every row, read on a connection of the test's own.
 std::vector<std::string> Column(const std::string& path, const std::string& sql) {
     std::vector<std::string> out;
-    for (const auto& row : test::QueryRows(*Attach(path, "masterkey"), sql)) out.push_back(row.at(0));
+    for (const auto& row : test::QueryRows(*Attach(path, "masterkey"), sql))
+        out.push_back(row.at(0));
     return out;
 }
 
@@ -368,6 +369,76 @@ TEST_F(ScriptDialogTest, AnErrorThatLeavesTheRunIsLoggedAndTheDialogComesBack) {
     ExpectIdle();
     // The table was committed by its own statement; the insert went with the run.
     EXPECT_THAT(Column(base.DBFile, "SELECT ID FROM T"), IsEmpty());
+}
+
+TEST_F(ScriptDialogTest, ACommitRefusedAtTheEndMakesTheRunAFailureOnly) {
+    // With AUTODDL off the unique index is built by the closing commit, which
+    // the duplicate rows make the server refuse.
+    CreateDatabase(base.DBFile);
+    const std::vector<std::string> log =
+        RunThroughTheButton(Script("CREATE TABLE T (ID INTEGER);\n"
+                                   "SET AUTODDL OFF;\n"
+                                   "INSERT INTO T VALUES (1);\n"
+                                   "INSERT INTO T VALUES (1);\n"
+                                   "CREATE UNIQUE INDEX T_UNIQUE ON T (ID);\n"));
+    EXPECT_THAT(log, Not(Contains("Скрипт выполнен успешно.")));
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_THAT(std::vector<std::string>(log.end() - 2, log.end()),
+                ElementsAre("Скрипт выполнен некорректно.", "Отключение от базы данных."));
+    EXPECT_EQ(Outcome().text, kFailedBox);
+    ExpectIdle();
+    EXPECT_THAT(Column(base.DBFile, "SELECT ID FROM T"), IsEmpty());
+}
+
+TEST_F(ScriptDialogTest, AScriptThatInputsItselfEndsWithOneError) {
+    CreateDatabase(base.DBFile);
+    const std::string path = dir.File("self.sql");
+    test::WriteFile(path,
+                    "CREATE TABLE T (ID INTEGER);\n"
+                    "INSERT INTO T VALUES (1);\n"
+                    "INPUT '" +
+                        path +
+                        "';\n"
+                        "INSERT INTO T VALUES (2);\n");
+    EXPECT_THAT(RunThroughTheButton(path),
+                ElementsAre("Подключение к базе данных: " + base.DBFile + "...",
+                            "Соединение установлено.", "Выполнение скрипта...",
+                            "INPUT of \"" + path +
+                                "\" refused: the file is already being run (an INPUT cycle).",
+                            "Скрипт выполнен некорректно.", "Отключение от базы данных."));
+    EXPECT_EQ(Outcome().text, kFailedBox);
+    ExpectIdle();
+    EXPECT_THAT(Column(base.DBFile, "SELECT ID FROM T"), IsEmpty());
+}
+
+TEST_F(ScriptDialogTest, AScriptIsShownAndLoggedInTheCharacterSetTheDialogNames) {
+    CreateDatabase(base.DBFile);
+    TfrmScriptBase& f = Open();
+    // ТОВАРЫ and НЕТ_ТАКОЙ in Windows-1251, the dialog's default.
+    const std::string script = Script(
+        "CREATE TABLE \"\xD2\xCE\xC2\xC0\xD0\xDB\" (ID INTEGER);\n"
+        "INSERT INTO \"\xCD\xC5\xD2\x5F\xD2\xC0\xCA\xCE\xC9\" VALUES (1);\n");
+    dialogs.Answer(script);
+    f.edScriptFile->BrowseAction()->trigger();
+    EXPECT_EQ(S(f.MemoLog->toPlainText()),
+              "CREATE TABLE \"ТОВАРЫ\" (ID INTEGER);\nINSERT INTO \"НЕТ_ТАКОЙ\" VALUES (1);\n");
+
+    const std::vector<std::string> log = RunThroughTheButton(script);
+    std::string joined;
+    for (const std::string& l : log) joined += l + "\n";
+    EXPECT_THAT(joined, HasSubstr("НЕТ_ТАКОЙ"));
+    EXPECT_EQ(Outcome().text, kFailedBox);
+    EXPECT_EQ(Column(base.DBFile,
+                     "SELECT TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS "
+                     "WHERE RDB$RELATION_NAME = 'ТОВАРЫ'"),
+              std::vector<std::string>{"ТОВАРЫ"});
+
+    // A UTF-8 script under UTF8 shows as it is.
+    f.cbCharSet->setCurrentText(QStringLiteral("UTF8"));
+    const std::string utf8 = Script("INSERT INTO \"НЕТ_ТАКОЙ\" VALUES (1);\n");
+    dialogs.Answer(utf8);
+    f.edScriptFile->BrowseAction()->trigger();
+    EXPECT_EQ(S(f.MemoLog->toPlainText()), "INSERT INTO \"НЕТ_ТАКОЙ\" VALUES (1);\n");
 }
 
 TEST_F(ScriptDialogTest, AFailedConnectionIsLoggedAndNothingRuns) {

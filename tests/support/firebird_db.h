@@ -30,6 +30,13 @@ std::string QueryText(TFbDatabase& db, const std::string& sql);
 // transaction of its own.
 std::vector<std::vector<std::string>> QueryRows(TFbDatabase& db, const std::string& sql);
 
+// What a database holds, as lines to compare with another's: its user
+// metadata (relations, fields, domains, indices, constraints, procedures,
+// functions, packages, triggers, exceptions, generators with their values,
+// privileges), the rows of every user table (array columns left out) in
+// sorted order, and whether writes are forced.
+std::vector<std::string> DatabaseDigest(TFbDatabase& db);
+
 // The message of the client error that f raises, and its number in *number;
 // "" when f raises none.
 template <class F>

@@ -20,6 +20,8 @@ const char* const kScripts[] = {
     "'a\n;b' from \"x\n;y\";",
     "SET TERM ^ ;\nCREATE PROCEDURE P AS BEGIN\n  X = 1;\nEND^\nSET TERM ; ^\nselect 1;\nSET\n"
     "TERM\n#\n;select 2#\nSET TERM ;#",
+    "SET TERM !! ;\nselect 1!! select\n  2 !!\nCREATE FUNCTION F RETURNS INT AS BEGIN\n"
+    "  RETURN 1;\nEND!!\nSET TERM ; !!\nselect 3;",
     "CREATE PROCEDURE P AS\nDECLARE VARIABLE V INT;\nBEGIN\n  IF (A = 1) THEN\n  BEGIN\n    V = "
     "(CASE WHEN A = 1\n      THEN 1 ELSE 2 END);\n  END\n  V = 'end; begin';\nEND;\nselect 1;"
     "\nEXECUTE BLOCK AS\nBEGIN\n  X = 1;\nEND;",
@@ -34,14 +36,14 @@ const char* const kScripts[] = {
 
 struct Outcome {
     TScriptMap map;
-    char terminator = ';';
+    std::string terminator = ";";
     std::string lastDatabase;
     bool threw = false;
     bool operator==(const Outcome&) const = default;
 };
 
 template <typename SplitFn>
-Outcome SplitWith(TFbScriptParser& parser, const TScriptLines& lines, char terminator,
+Outcome SplitWith(TFbScriptParser& parser, const TScriptLines& lines, std::string terminator,
                   TScriptMap& map, bool accept, SplitFn split) {
     Outcome o;
     o.terminator = terminator;
@@ -64,7 +66,7 @@ TEST(IncrementalSplitTest, EveryPrefixMatchesSplittingThePrefixWhole) {
             TFbScriptParser incremental;
             TScriptLines grown;
             TScriptMap map;
-            char terminator = ';';
+            std::string terminator = ";";
             for (const std::string& line : all) {
                 grown.push_back(line);
                 const Outcome inc = SplitWith(incremental, grown, terminator, map, accept,
@@ -75,7 +77,7 @@ TEST(IncrementalSplitTest, EveryPrefixMatchesSplittingThePrefixWhole) {
                 TScriptMap wholeMap;
                 const TScriptLines copy = grown;
                 const Outcome ref =
-                    SplitWith(whole, copy, ';', wholeMap, accept, &TFbScriptParser::SplitScript);
+                    SplitWith(whole, copy, ";", wholeMap, accept, &TFbScriptParser::SplitScript);
                 ASSERT_EQ(inc, ref) << "after line " << grown.size();
             }
         }
@@ -134,7 +136,7 @@ TEST(IncrementalSplitTest, RandomScriptsMatchSplittingWhole) {
         TFbScriptParser incremental;
         TScriptLines grown;
         TScriptMap map;
-        char terminator = ';';
+        std::string terminator = ";";
         for (const std::string& line : all) {
             grown.push_back(line);
             const Outcome inc = SplitWith(incremental, grown, terminator, map, accept,
@@ -143,7 +145,7 @@ TEST(IncrementalSplitTest, RandomScriptsMatchSplittingWhole) {
             TFbScriptParser whole;
             TScriptMap wholeMap;
             const Outcome ref =
-                SplitWith(whole, grown, ';', wholeMap, accept, &TFbScriptParser::SplitScript);
+                SplitWith(whole, grown, ";", wholeMap, accept, &TFbScriptParser::SplitScript);
             ASSERT_EQ(inc, ref) << "after line " << grown.size();
             // Every end lies on the script and after its start.
             for (const TStatementDesc& d : ref.map) {
@@ -185,7 +187,7 @@ std::vector<Event> RunFile(const TScriptLines& file, bool incremental) {
     TFbScriptParser parser;
     TScriptLines chunk;
     TScriptMap map;
-    char terminator = ';';
+    std::string terminator = ";";
     int k = 0;
     int fileLine = 0;
     std::string pending;
@@ -198,7 +200,7 @@ std::vector<Event> RunFile(const TScriptLines& file, bool incremental) {
         chunk.push_back(line);
         pending.clear();
         ++fileLine;
-        const char before = terminator;
+        const std::string before = terminator;
         if (incremental) {
             parser.SplitScriptIncremental(chunk, terminator, map, false);
         } else {
@@ -249,7 +251,7 @@ TEST(IncrementalSplitTest, FileRunSeesTheSameStatementsNumbersAndLines) {
 TEST(IncrementalSplitTest, StartsOverWhenTheListIsNotTheOneItGrew) {
     TFbScriptParser parser;
     TScriptMap map;
-    char terminator = ';';
+    std::string terminator = ";";
     TScriptLines a = ToLines("select 1;\nselect 2;\nselect\n3");
     parser.SplitScriptIncremental(a, terminator, map, false);
     ASSERT_EQ(map.size(), 3u);
@@ -257,7 +259,7 @@ TEST(IncrementalSplitTest, StartsOverWhenTheListIsNotTheOneItGrew) {
     const auto expectWhole = [&](const TScriptLines& lines) {
         TFbScriptParser whole;
         TScriptMap wholeMap;
-        char t = ';';
+        std::string t = ";";
         whole.SplitScript(lines, t, wholeMap, false);
         EXPECT_EQ(map, wholeMap);
     };

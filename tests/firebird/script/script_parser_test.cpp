@@ -36,7 +36,7 @@ std::string StatementText(const TScriptLines& lines, const TStatementDesc& d) {
 struct Split {
     TScriptLines lines;
     TScriptMap map;
-    char terminator;
+    std::string terminator;
     std::string lastDatabase;
     std::vector<std::string> Texts() const {
         std::vector<std::string> texts;
@@ -45,7 +45,8 @@ struct Split {
     }
 };
 
-Split DoSplit(std::string_view text, bool acceptUnterminated = false, char terminator = ';') {
+Split DoSplit(std::string_view text, bool acceptUnterminated = false,
+              const std::string& terminator = ";") {
     Split s{ToLines(text), {}, terminator, {}};
     TFbScriptParser parser;
     parser.SplitScript(s.lines, s.terminator, s.map, acceptUnterminated);
@@ -146,34 +147,49 @@ TEST(SplitScriptTest, UnterminatedLastStatement) {
 TEST(SplitScriptTest, SetTerm) {
     struct Case {
         const char* script;
-        char terminatorIn;
-        char terminatorOut;
+        const char* terminatorIn;
+        const char* terminatorOut;
         Texts texts;
     };
     const Case cases[] = {
         {"SET TERM ^ ;\nCREATE PROCEDURE P AS BEGIN\n  X = 1;\nEND^\nSET TERM ; ^",
-         ';',
-         ';',
+         ";",
+         ";",
          {"CREATE PROCEDURE P AS BEGIN\n  X = 1;\nEND"}},
-        {"set term ^;", ';', '^', {}},
-        {"SET TERM ^ ;\nselect 1^ select 2;^", ';', '^', {"select 1", "select 2;"}},
-        {"SET TERM ^ ;\nSET TERM ; ^\nselect 1;", ';', ';', {"select 1"}},
-        {"SET\n  TERM\n  ^\n;select 1^", ';', '^', {"select 1"}},
-        {"SET /* here */ TERM # ;select 1#", ';', '#', {"select 1"}},
-        {"select 1^ SET TERM ; ^ select 2;", '^', ';', {"select 1", "select 2"}},
-        // The last character before the old terminator wins.
-        {"SET TERM !# ;select 1#", ';', '#', {"select 1"}},
-        {"SET TERM^;select 1^", ';', '^', {"select 1"}},
+        {"set term ^;", ";", "^", {}},
+        {"SET TERM ^ ;\nselect 1^ select 2;^", ";", "^", {"select 1", "select 2;"}},
+        {"SET TERM ^ ;\nSET TERM ; ^\nselect 1;", ";", ";", {"select 1"}},
+        {"SET\n  TERM\n  ^\n;select 1^", ";", "^", {"select 1"}},
+        {"SET /* here */ TERM # ;select 1#", ";", "#", {"select 1"}},
+        {"select 1^ SET TERM ; ^ select 2;", "^", ";", {"select 1", "select 2"}},
+        // The last run of characters before the old terminator wins.
+        {"SET TERM ! # ;select 1#", ";", "#", {"select 1"}},
+        {"SET TERM^;select 1^", ";", "^", {"select 1"}},
         // No new character: the terminator stays.
-        {"SET TERM ;select 1;", ';', ';', {"select 1"}},
+        {"SET TERM ;select 1;", ";", ";", {"select 1"}},
         // TERM only counts as the word right after SET.
         {"SET GENERATOR G_TERM TO 5;select 1;",
-         ';',
-         ';',
+         ";",
+         ";",
          {"SET GENERATOR G_TERM TO 5", "select 1"}},
-        {"SET NAMES TERM;", ';', ';', {"SET NAMES TERM"}},
-        {"SETTERM ^;", ';', ';', {"SETTERM ^"}},
-        {"select 'SET TERM ^ ;' from t;", ';', ';', {"select 'SET TERM ^ ;' from t"}},
+        {"SET NAMES TERM;", ";", ";", {"SET NAMES TERM"}},
+        {"SETTERM ^;", ";", ";", {"SETTERM ^"}},
+        {"select 'SET TERM ^ ;' from t;", ";", ";", {"select 'SET TERM ^ ;' from t"}},
+        // Terminators of several characters, as isql takes them.
+        {"SET TERM !! ;\nCREATE PROCEDURE P AS BEGIN X = 1; END !!\nselect '!!' from t!!!!"
+         "SET TERM ; !!\nselect 2;",
+         ";",
+         ";",
+         {"CREATE PROCEDURE P AS BEGIN X = 1; END ", "select '!!' from t", "select 2"}},
+        {"SET TERM !# ;select 1#; select 2!#", ";", "!#", {"select 1#; select 2"}},
+        {"SET TERM !! ;select 1 ! 2!!", ";", "!!", {"select 1 ! 2"}},
+        {"SET TERM ^^ ;\nselect 1^^ SET TERM $$ ^^ select 2$$",
+         ";",
+         "$$",
+         {"select 1", "select 2"}},
+        // A lone character of a longer terminator starts a statement.
+        {"SET TERM !! ;\n! select 1!!", ";", "!!", {"! select 1"}},
+        {"select 1 GO select 2 GO", "GO", "GO", {"select 1 ", "select 2 "}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
@@ -233,6 +249,25 @@ TEST(SplitScriptTest, BodiesInSemicolonMode) {
          {"CREATE PROCEDURE P AS\nDECLARE PROCEDURE SUB AS BEGIN X = 1; END\nDECLARE V INT;\n"
           "BEGIN\n  EXECUTE PROCEDURE SUB;\nEND",
           "select 1"}},
+        // Functions and packages have bodies too.
+        {"CREATE FUNCTION F RETURNS INT AS BEGIN RETURN 1; END;select 1;",
+         {"CREATE FUNCTION F RETURNS INT AS BEGIN RETURN 1; END", "select 1"}},
+        {"CREATE OR ALTER FUNCTION F (A INT) RETURNS INT AS\nDECLARE X INT;\nBEGIN X = A; "
+         "RETURN X; END;select 1;",
+         {"CREATE OR ALTER FUNCTION F (A INT) RETURNS INT AS\nDECLARE X INT;\nBEGIN X = A; "
+          "RETURN X; END",
+          "select 1"}},
+        {"CREATE FUNCTION F RETURNS INT EXTERNAL NAME 'm!f' ENGINE UDR;select 1;",
+         {"CREATE FUNCTION F RETURNS INT EXTERNAL NAME 'm!f' ENGINE UDR", "select 1"}},
+        {"CREATE PACKAGE PK AS BEGIN FUNCTION F RETURNS INT; PROCEDURE P; END;select 1;",
+         {"CREATE PACKAGE PK AS BEGIN FUNCTION F RETURNS INT; PROCEDURE P; END", "select 1"}},
+        {"RECREATE PACKAGE BODY PK AS BEGIN\n  FUNCTION F RETURNS INT AS BEGIN RETURN 1; END\n"
+         "  PROCEDURE P AS BEGIN X = 1; END\nEND;select 1;",
+         {"RECREATE PACKAGE BODY PK AS BEGIN\n  FUNCTION F RETURNS INT AS BEGIN RETURN 1; END\n"
+          "  PROCEDURE P AS BEGIN X = 1; END\nEND",
+          "select 1"}},
+        {"DROP FUNCTION F;DROP PACKAGE BODY PK;select 1;",
+         {"DROP FUNCTION F", "DROP PACKAGE BODY PK", "select 1"}},
         {"DROP PROCEDURE P;select 1;", {"DROP PROCEDURE P", "select 1"}},
         {"ALTER TRIGGER T INACTIVE;select 1;", {"ALTER TRIGGER T INACTIVE", "select 1"}},
         {"CREATE PROCEDURE P EXTERNAL NAME 'm!f' ENGINE UDR;select 1;",
@@ -284,6 +319,11 @@ TEST(ClassifyStatementTest, KindsAndObjects) {
         {"alter database add file 'b.fdb'", skAlter, okDatabase, "add"},
         {"create domain d as integer", skCreate, okDomain, "d"},
         {"create table t (a integer)", skCreate, okTable, "t"},
+        {"create function f returns int as begin return 1; end", skCreate, okFunction, "f"},
+        {"create or alter package pk as begin end", skCreate, okPackage, "pk"},
+        {"recreate package body pk as begin end", skRecreate, okPackage, "pk"},
+        {"drop package body pk", skDrop, okPackage, "pk"},
+        {"grant execute on package pk to public", skGrant, okPackage, "pk"},
         {"create table t(a integer)", skCreate, okTable, "t"},
         {"create table \"My Table\" (a integer)", skCreate, okTable, "My Table"},
         {"create global temporary table g (a int)", skCreate, okTable, "g"},
@@ -367,7 +407,7 @@ TEST(ClassifyStatementTest, DatabaseNameCarriesToLaterStatements) {
     // Every split starts without a database.
     TFbScriptParser parser;
     TScriptMap map;
-    char t = ';';
+    std::string t = ";";
     const TScriptLines first = ToLines("connect 'a.fdb';");
     parser.SplitScript(first, t, map, false);
     EXPECT_EQ(parser.LastDatabaseName(), "a.fdb");
@@ -381,7 +421,7 @@ TEST(ClassifyStatementTest, DatabaseNameCarriesToLaterStatements) {
 TEST(ClassifyStatementTest, ReusedMapEntriesCarryNothingOver) {
     TFbScriptParser parser;
     TScriptMap map;
-    char t = ';';
+    std::string t = ";";
     const TScriptLines first = ToLines("create table t (a int);");
     parser.SplitScript(first, t, map, false);
     ASSERT_EQ(map[0].ObjectName, "t");
@@ -427,7 +467,7 @@ TEST(SplitScriptTest, UnclosedQuotedNameRaises) {
     const TScriptLines lines = ToLines("select 1;\ncreate database 'a\nb.fdb';\nselect 2;");
     TFbScriptParser parser;
     TScriptMap map;
-    char t = ';';
+    std::string t = ";";
     try {
         parser.SplitScript(lines, t, map, false);
         FAIL() << "no error";

@@ -6,29 +6,38 @@
 
 #include "tests/firebird/scripter/scripter_fixture.h"
 
-// RunScriptFile splits its chunk after every line without rescanning it; what
-// it runs must be exactly what the line-by-line rule gives when the whole
-// chunk is split afresh each time. No server is needed: without a database
-// every statement that reaches the query is refused and reported, and the
-// events show what would have run.
+// RunScriptFile reads its file line by line and lets the lines it has run go;
+// what it runs must be, statement for statement, what a run of the whole file
+// gives, numbered by the lines that end them. No server is needed: without a
+// database every statement that reaches the query is refused and reported,
+// and the events show what would have run.
 namespace qm::test {
 namespace {
 
+// A statement event without the positions, which a file run gives within the
+// lines it still holds.
+struct Event {
+    int line = 0;
+    int statementNo = 0;
+    std::uint8_t kind = 0;
+    std::uint8_t objectKind = 0;
+    std::string objectName;
+    TScriptLines text;
+    bool operator==(const Event&) const = default;
+};
+
 struct Outcome {
-    std::vector<SeenStatement> events;
-    std::vector<int> errorLines;  // OnExecuteError's Line, in order
+    std::vector<Event> events;
+    int errors = 0;
     bool operator==(const Outcome&) const = default;
 };
 
 void PrintTo(const Outcome& o, std::ostream* os) {
-    for (const SeenStatement& e : o.events) {
-        *os << "\n  L" << e.line << " #" << e.statementNo << " kind " << int(e.desc.Kind) << " ("
-            << e.desc.StartPos.Line << ":" << e.desc.StartPos.Col << ".." << e.desc.EndPos.Line
-            << ":" << e.desc.EndPos.Col << ")";
+    for (const Event& e : o.events) {
+        *os << "\n  L" << e.line << " #" << e.statementNo << " kind " << int(e.kind);
         for (const std::string& t : e.text) *os << " [" << t << "]";
     }
-    *os << "\n  errors at";
-    for (int l : o.errorLines) *os << " " << l;
+    *os << "\n  errors " << o.errors;
 }
 
 // The statements that go to the query, and so to OnExecuteError without a
@@ -64,56 +73,67 @@ TScriptLines TextBetween(const TScriptLines& lines, const TStatementDesc& d) {
     return out;
 }
 
-// The rule as written: after every line, the whole chunk is split anew.
-Outcome ByTheRule(const TScriptLines& file) {
+Event EventOf(int line, int statementNo, const TStatementDesc& d, const TScriptLines& text) {
+    return {line, statementNo, d.Kind, d.ObjectKind, d.ObjectName, text};
+}
+
+// The whole file split as its lines come, nothing let go: a statement is run
+// at the line that ends it, and a line that ends statements or changes the
+// terminator takes the next number.
+Outcome ByAWholeRun(const TScriptLines& file) {
     Outcome o;
     TFbScriptParser parser;
-    TScriptLines chunk;
+    TScriptLines lines;
     TScriptMap map;
-    std::string pending;
-    char terminator = ';';
+    std::string terminator = ";";
+    std::size_t done = 0;
     int k = 0;
-    int L = 0;
     for (const std::string& line : file) {
-        if (!pending.empty()) chunk.push_back(pending);
-        chunk.push_back(line);
-        pending.clear();
-        ++L;
-        const char before = terminator;
-        parser.SplitScript(chunk, terminator, map, false);
-        if (!map.empty() && map.front().EndPos.Col != 0) {
-            for (const TStatementDesc& d : map) {
-                if (d.EndPos.Col == 0) {
-                    pending = chunk.back().substr(d.StartPos.Col - 1);
-                    continue;
-                }
-                o.events.push_back({L, k + 1, d, true, TextBetween(chunk, d)});
-                if (ReachesTheQuery(d.Kind)) o.errorLines.push_back(d.StartPos.Line + 1);
-            }
-            chunk.clear();
-            ++k;
-        } else if (terminator != before) {
-            chunk.clear();
-            ++k;
+        lines.push_back(line);
+        const std::string before = terminator;
+        parser.SplitScriptIncremental(lines, terminator, map, false);
+        bool ended = false;
+        while (done < map.size() && map[done].EndPos.Col != 0) {
+            const TStatementDesc& d = map[done++];
+            o.events.push_back(
+                EventOf(static_cast<int>(lines.size()), k + 1, d, TextBetween(lines, d)));
+            if (ReachesTheQuery(d.Kind)) ++o.errors;
+            ended = true;
         }
+        if (ended || terminator != before) ++k;
     }
     return o;
 }
 
-Outcome ByTheScripter(const std::string& path) {
-    Outcome o;
-    TFbScripter scripter;
-    scripter.BeforeStatementExecute = [&](TFbScripter&, int line, int statementNo,
-                                          const TStatementDesc& d, const TScriptLines* text) {
-        o.events.push_back({line, statementNo, d, text != nullptr, text ? *text : TScriptLines{}});
+TFbScripter& Recording(TFbScripter& scripter, Outcome& o) {
+    scripter.BeforeStatementExecute = [&o](TFbScripter&, int line, int statementNo,
+                                           const TStatementDesc& d, const TScriptLines* text) {
+        o.events.push_back(EventOf(line, statementNo, d, text ? *text : TScriptLines{}));
     };
-    scripter.OnExecuteError = [&](TFbScripter&, int, int line, const TScriptLines&, int,
-                                  const std::string&, bool&, bool& stop) {
-        o.errorLines.push_back(line);
+    scripter.OnExecuteError = [&o](TFbScripter&, int, int, const TScriptLines&, int,
+                                   const std::string&, bool&, bool& stop) {
+        ++o.errors;
         stop = false;
     };
-    scripter.RunScriptFile(path, ';');
+    return scripter;
+}
+
+Outcome ByTheFileRun(const std::string& path) {
+    Outcome o;
+    TFbScripter scripter;
+    Recording(scripter, o).RunScriptFile(path, ";");
     return o;
+}
+
+// The kinds and texts of the statements RunScript runs from the same text.
+std::vector<std::pair<std::uint8_t, TScriptLines>> DirectStatements(const std::string& text) {
+    Outcome o;
+    TFbScripter scripter;
+    Recording(scripter, o).SetScript(SplitTextLines(text));
+    scripter.RunScript(1);
+    std::vector<std::pair<std::uint8_t, TScriptLines>> out;
+    for (const Event& e : o.events) out.emplace_back(e.kind, e.text);
+    return out;
 }
 
 std::string Join(const TScriptLines& lines) {
@@ -157,27 +177,46 @@ const char* const kScripts[] = {
     "rollback;\n"
     "set sql dialect 3; set names utf8;\n"
     "disconnect;\n",
-    // A comment opened after a complete statement: the rule starts the next
-    // chunk afresh, so the comment's end becomes the start of a statement.
+    // A comment opened after a complete statement stays a comment.
     "select 7 from t; /* opened here\n"
+    "delete from t;\n"
     "closed here */ select 8 from t;\n",
+    "insert into t values (1); /* two-line\n"
+    "comment */\n"
+    "insert into t values (2);\n",
+    // A statement that begins on the line where a SET TERM ends, and
+    // terminators of several characters.
+    "SET TERM !! ; select 9 from t !! SET TERM ; !! select 10\n"
+    "  from t;\n"
+    "SET TERM ^ ;\n"
+    "select 11 from t^ SET TERM ; ^ select 12 from t; select\n"
+    "  13 from t;\n",
     // The last statement has no terminator and is not run.
-    "select 9 from t;\n"
-    "select 10\n"
+    "select 14 from t;\n"
+    "select 15\n"
     "  from t",
 };
 
-TEST(FileRunTest, RunsWhatTheLineByLineRuleGives) {
+TEST(FileRunTest, RunsWhatARunOfTheWholeFileGives) {
     TempDir dir;
     for (const char* script : kScripts) {
         SCOPED_TRACE(script);
         const std::string path = dir.File("script.sql");
         WriteFile(path, script);
-        EXPECT_EQ(ByTheScripter(path), ByTheRule(SplitTextLines(script)));
+        const Outcome file = ByTheFileRun(path);
+        EXPECT_EQ(file, ByAWholeRun(SplitTextLines(script)));
+
+        // RunScript runs the same statements, and the last one even without
+        // its terminator.
+        auto direct = DirectStatements(script);
+        std::vector<std::pair<std::uint8_t, TScriptLines>> run;
+        for (const Event& e : file.events) run.emplace_back(e.kind, e.text);
+        if (direct.size() == run.size() + 1) direct.pop_back();
+        EXPECT_EQ(run, direct);
     }
 }
 
-TEST(FileRunTest, LongGeneratedScriptsRunWhatTheRuleGives) {
+TEST(FileRunTest, LongGeneratedScriptsRunWhatAWholeRunGives) {
     // Lines drawn from fragments that open and close statements, bodies,
     // comments and quotes in every order.
     const char* const fragments[] = {
@@ -191,17 +230,22 @@ TEST(FileRunTest, LongGeneratedScriptsRunWhatTheRuleGives) {
         "end",
         "/* comment",
         "done */",
+        "select 3 from t; /* opens",
+        "shuts */ select 4 from t;",
         "'text;",
         "more';",
         "SET TERM ^ ;",
         "end^",
         "SET TERM ; ^",
+        "SET TERM !! ; select 5 from t !!",
+        "end !! SET TERM ; !!",
         "-- note;",
         "",
         ";",
         "update t set a = 1; delete from t",
         "case when 1 = 1 then 1 else 2 end",
         "execute block as",
+        "create function f returns int as begin return 1;",
         "select 2 from t; select",
     };
     const std::size_t n = sizeof fragments / sizeof fragments[0];
@@ -219,14 +263,14 @@ TEST(FileRunTest, LongGeneratedScriptsRunWhatTheRuleGives) {
         Outcome expected;
         bool ruleThrew = false;
         try {
-            expected = ByTheRule(lines);
+            expected = ByAWholeRun(lines);
         } catch (const EFbScriptError&) {
             ruleThrew = true;
         }
         if (ruleThrew) {
-            EXPECT_THROW(ByTheScripter(path), EFbScriptError);
+            EXPECT_THROW(ByTheFileRun(path), EFbScriptError);
         } else {
-            EXPECT_EQ(ByTheScripter(path), expected);
+            EXPECT_EQ(ByTheFileRun(path), expected);
         }
     }
 }
@@ -242,7 +286,7 @@ TEST(FileRunTest, AStopEndsTheFileAtTheNextLine) {
         failed.push_back(statementNo);
         stop = statementNo == 2;
     };
-    scripter.RunScriptFile(path, ';');
+    scripter.RunScriptFile(path, ";");
     EXPECT_EQ(failed, (std::vector<int>{1, 2}));
     EXPECT_EQ(scripter.StoppedAtStatement(), 3);
     EXPECT_EQ(scripter.FileLineCount(), 3);
@@ -251,7 +295,7 @@ TEST(FileRunTest, AStopEndsTheFileAtTheNextLine) {
 TEST(FileRunTest, AFileThatCannotBeReadEndsTheRun) {
     TFbScripter scripter;
     TempDir dir;
-    EXPECT_THROW(scripter.RunScriptFile(dir.File("missing.sql"), ';'), EFbScripterError);
+    EXPECT_THROW(scripter.RunScriptFile(dir.File("missing.sql"), ";"), EFbScripterError);
 }
 
 }  // namespace

@@ -199,6 +199,25 @@ INSTANTIATE_TEST_SUITE_P(Answers, ThirdStatementFails,
                                            FailureCase{"Stop", true, {}, 4}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(ScripterOnDatabase, ARefusalRollsBackWorkTheTransactionHeldBeforeTheRun) {
+    // Refusals in a transaction where nothing has succeeded keep it; one
+    // that holds the caller's work is rolled back all the same.
+    TFbQuery q;
+    q.SetDatabase(db_.get());
+    q.SetTransaction(tr_.get());
+    tr_->StartTransaction();
+    q.SetSqlText({"INSERT INTO T VALUES (9)"});
+    q.ExecuteQuery();
+    Answer(true, false);
+    Run("INSERT INTO MISSING VALUES (1);\n"
+        "INSERT INTO MISSING VALUES (2);\n"
+        "INSERT INTO T VALUES (3);\n"
+        "INSERT INTO MISSING VALUES (4);\n"
+        "INSERT INTO T VALUES (5);\n");
+    EXPECT_EQ(errors_.size(), 3u);
+    EXPECT_EQ(CommittedIds(), std::vector<std::string>{"5"});
+}
+
 TEST_F(ScripterOnDatabase, WithoutAHandlerARefusalLeavesTheRun) {
     scripter_.SetScript(
         SplitTextLines("INSERT INTO T VALUES (1);\n"
@@ -445,7 +464,9 @@ TEST_F(ScripterOnDatabase, BlobFileParametersReadTheirHexadecimalRanges) {
         "INSERT INTO B VALUES (5, :H13_1);\n"
         // 0x10 + 0x5 is one byte past the end of the file.
         "INSERT INTO B VALUES (6, :H10_5);\n"
-        "INSERT INTO B VALUES (7, :HFFFFFFFFFFFFFFFF_FFFFFFFFFFFFFFFF);\n");
+        "INSERT INTO B VALUES (7, :HFFFFFFFFFFFFFFFF_FFFFFFFFFFFFFFFF);\n"
+        // Only the blob file gives values.
+        "INSERT INTO B VALUES (:ID, :h0_1);\n");
     tr_->Commit();
     EXPECT_EQ(Rows(db_path_, "SELECT ID, DATA FROM B ORDER BY ID"),
               (Table{{"1", "0123456789"},
@@ -453,7 +474,9 @@ TEST_F(ScripterOnDatabase, BlobFileParametersReadTheirHexadecimalRanges) {
                      {"3", "<null>"},
                      {"4", "0123456789ABCDEF"},
                      {"5", "J"}}));
-    ASSERT_EQ(errors_.size(), 2u);
+    ASSERT_EQ(errors_.size(), 3u);
+    EXPECT_EQ(errors_[2].msg,
+              "The statement has parameters that the script gives no values for: :ID.");
     EXPECT_EQ(errors_[0].statementNo, 8);
     EXPECT_THAT(errors_[0].msg, HasSubstr("H10_5"));
     EXPECT_THAT(errors_[0].msg, HasSubstr("past the end of the blob file"));
@@ -461,32 +484,183 @@ TEST_F(ScripterOnDatabase, BlobFileParametersReadTheirHexadecimalRanges) {
     EXPECT_THAT(errors_[1].msg, HasSubstr("HFFFFFFFFFFFFFFFF_FFFFFFFFFFFFFFFF"));
 }
 
-TEST_F(ScripterOnDatabase, BatchOnFirebirdRunsNothing) {
+TEST_F(ScripterOnDatabase, BatchOnFirebirdRunsItsStatementsOneByOneAtBatchExecute) {
     const std::string script =
         "BATCH START;\n"
         "INSERT INTO T VALUES (1);\n"
-        "INSERT INTO T VALUES (2);\n"
+        "INSERT INTO MISSING VALUES (2);\n"
         "BATCH EXECUTE;\n"
         "INSERT INTO T VALUES (3);\n";
     const std::string file = Path("batch.sql");
     WriteFile(file, script);
+    Answer(false, false);
     RecordStatements();
     Run(script);
-    scripter_.RunScriptFile(file, ';');
+    scripter_.RunScriptFile(file, ";");
 
     EXPECT_FALSE(scripter_.BatchMode());
     EXPECT_THAT(scripter_.BatchTexts(), IsEmpty());
-    // The same events from the script and from the file.
-    ASSERT_EQ(seen_.size(), 4u);
-    for (std::size_t i : {0u, 2u}) {
+    // The same events from the script and from the file: nothing of the batch
+    // before BATCH EXECUTE, then its statements with their own numbers.
+    ASSERT_EQ(seen_.size(), 8u);
+    for (std::size_t i : {0u, 4u}) {
         EXPECT_EQ(seen_[i].desc.Kind, skBatchExecute);
         EXPECT_FALSE(seen_[i].hasText);
         EXPECT_EQ(seen_[i].line, 4);
         EXPECT_EQ(seen_[i].statementNo, 4);
-        EXPECT_EQ(seen_[i + 1].text, TScriptLines{"INSERT INTO T VALUES (3)"});
-        EXPECT_EQ(seen_[i + 1].statementNo, 5);
+        EXPECT_EQ(seen_[i + 1].text, TScriptLines{"INSERT INTO T VALUES (1)"});
+        EXPECT_EQ(seen_[i + 1].statementNo, 2);
+        EXPECT_EQ(seen_[i + 1].line, 2);
+        EXPECT_EQ(seen_[i + 2].statementNo, 3);
+        EXPECT_EQ(seen_[i + 3].text, TScriptLines{"INSERT INTO T VALUES (3)"});
+        EXPECT_EQ(seen_[i + 3].statementNo, 5);
     }
-    EXPECT_EQ(CommittedIds(), (std::vector<std::string>{"3", "3"}));
+    // A refusal inside the batch is reported as any other.
+    ASSERT_EQ(errors_.size(), 2u);
+    EXPECT_EQ(errors_[0].statementNo, 3);
+    EXPECT_EQ(errors_[0].line, 3);
+    EXPECT_EQ(errors_[1].statementNo, 3);
+    EXPECT_THAT(errors_[1].msg, HasSubstr("MISSING"));
+    EXPECT_EQ(CommittedIds(), (std::vector<std::string>{"1", "1", "3", "3"}));
+}
+
+TEST_F(ScripterOnDatabase, ABatchNeverExecutedIsReportedAndClosed) {
+    Answer(false, false);
+    Run("INSERT INTO T VALUES (1);\n"
+        "BATCH START;\n"
+        "INSERT INTO T VALUES (2);\n");
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_EQ(errors_[0].statementNo, 2);
+    EXPECT_EQ(errors_[0].line, 2);
+    EXPECT_EQ(errors_[0].statement, TScriptLines{"BATCH START"});
+    EXPECT_EQ(errors_[0].msg,
+              "BATCH START without BATCH EXECUTE: the statements after it, 1 in all, were not "
+              "run.");
+    EXPECT_FALSE(scripter_.BatchMode());
+
+    // The next run is not taken into it; a second BATCH START drops the
+    // first batch with the same report.
+    errors_.clear();
+    Run("INSERT INTO T VALUES (3);\n"
+        "BATCH START; INSERT INTO T VALUES (4); INSERT INTO T VALUES (5);\n"
+        "BATCH START; INSERT INTO T VALUES (6); BATCH EXECUTE;\n");
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_THAT(errors_[0].msg, HasSubstr("2 in all"));
+    EXPECT_EQ(CommittedIds(), (std::vector<std::string>{"1", "3", "6"}));
+
+    // Without a handler the report leaves the run.
+    scripter_.OnExecuteError = nullptr;
+    scripter_.SetScript(SplitTextLines("BATCH START;\nINSERT INTO T VALUES (7);\n"));
+    EXPECT_THROW(scripter_.RunScript(1), EFbClientError);
+    EXPECT_FALSE(scripter_.BatchMode());
+}
+
+struct WriteModeCase {
+    const char* name;
+    // The script, with A and B standing for the two database paths.
+    const char* script;
+    int forcedWritesA;
+    int forcedWritesB;
+};
+
+void PrintTo(const WriteModeCase& c, std::ostream* os) { *os << c.name; }
+
+class ForcedWrites : public ScripterFixture, public ::testing::WithParamInterface<WriteModeCase> {
+protected:
+    static int ForcedWritesOf(const std::string& db) {
+        return static_cast<int>(
+            Connect(db)->DatabaseInfoValue(52 /* isc_info_forced_writes */).value);
+    }
+};
+
+TEST_P(ForcedWrites, ComeBackOnEveryDatabaseTheRunCreatedAndNoOther) {
+    const std::string a = Path("a.fdb");
+    const std::string b = Path("b.fdb");
+    // B exists already, and its owner runs it without forced writes.
+    CreateDatabase(b);
+    {
+        TFbDatabase db;
+        db.SetDBName(b);
+        db.SetLibraryName(platform::kDefaultClientLibrary);
+        db.SetDBParams({"user_name=SYSDBA", "password=masterkey", "force_write=0"});
+        db.Connect();
+        db.Disconnect();
+    }
+    ASSERT_EQ(ForcedWritesOf(b), 0);
+    std::string script = GetParam().script;
+    for (std::size_t at; (at = script.find("{A}")) != std::string::npos;) script.replace(at, 3, a);
+    for (std::size_t at; (at = script.find("{B}")) != std::string::npos;) script.replace(at, 3, b);
+    // B made again by the script: it goes first.
+    if (script.find("CREATE DATABASE '" + b) != std::string::npos) std::remove(b.c_str());
+    Answer(false, false);
+    Run(script);
+    EXPECT_THAT(errors_, IsEmpty());
+    EXPECT_FALSE(scripter_.ForceWriteChanged());
+    EXPECT_EQ(ForcedWritesOf(a), GetParam().forcedWritesA);
+    EXPECT_EQ(ForcedWritesOf(b), GetParam().forcedWritesB);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, ForcedWrites,
+    ::testing::Values(WriteModeCase{"TwoCreatedDatabases",
+                                    "CREATE DATABASE '{A}' USER 'SYSDBA' PASSWORD 'masterkey';\n"
+                                    "CREATE TABLE X (A INTEGER);\n"
+                                    "CREATE DATABASE '{B}' USER 'SYSDBA' PASSWORD 'masterkey';\n"
+                                    "CREATE TABLE Y (A INTEGER);\n",
+                                    1, 1},
+                      WriteModeCase{"ACreatedDatabaseThenAConnect",
+                                    "CREATE DATABASE '{A}' USER 'SYSDBA' PASSWORD 'masterkey';\n"
+                                    "CREATE TABLE X (A INTEGER);\n"
+                                    "CONNECT '{B}' USER 'SYSDBA' PASSWORD 'masterkey';\n"
+                                    "CREATE TABLE Y (A INTEGER);\n",
+                                    1, 0},
+                      WriteModeCase{"ACreatedDatabaseLeftByDisconnect",
+                                    "CREATE DATABASE '{A}' USER 'SYSDBA' PASSWORD 'masterkey';\n"
+                                    "CREATE TABLE X (A INTEGER);\n"
+                                    "DISCONNECT;\n",
+                                    1, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ScripterOnDatabase, InputCyclesAndDeepNestingEndWithOneError) {
+    const std::string a = Path("a.sql");
+    const std::string b = Path("b.sql");
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;
+        const char* error;
+    };
+    std::vector<std::pair<std::string, std::string>> chain;
+    for (int i = 0; i <= 40; ++i) {
+        chain.emplace_back(Path("f" + std::to_string(i) + ".sql"),
+                           "INPUT '" + Path("f" + std::to_string(i + 1) + ".sql") + "';\n");
+    }
+    const Case cases[] = {
+        {"self",
+         {{a, "INSERT INTO T VALUES (1);\nINPUT '" + a + "';\nINSERT INTO T VALUES (2);\n"}},
+         "the file is already being run (an INPUT cycle)"},
+        {"two files",
+         {{a, "INSERT INTO T VALUES (1);\nINPUT '" + b + "';\n"},
+          {b, "INSERT INTO T VALUES (2);\nINPUT '" + a + "';\n"}},
+         "the file is already being run (an INPUT cycle)"},
+        {"deep", chain, "INPUT files nest deeper than 32"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& [path, text] : c.files) WriteFile(path, text);
+        Answer(false, false);
+        scripter_.SetScript(SplitTextLines("INPUT '" + c.files.front().first + "';\n"));
+        try {
+            scripter_.RunScript(1);
+            ADD_FAILURE() << "no error";
+        } catch (const EFbScripterError& e) {
+            EXPECT_THAT(e.what(), HasSubstr(c.error));
+        }
+        EXPECT_THAT(errors_, IsEmpty());
+        if (tr_->Active()) tr_->RollBack();
+    }
+    // The scripter is whole and runs the next script.
+    Run("INSERT INTO T VALUES (3);\n");
+    EXPECT_EQ(CommittedIds(), std::vector<std::string>{"3"});
 }
 
 TEST_F(ScripterFixture, StatementNumbersBeyondTheMap) {

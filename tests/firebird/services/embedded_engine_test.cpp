@@ -13,6 +13,7 @@
 #include "firebird/services.h"
 #include "platform/files.h"
 #include "tests/firebird/services/fake_client.h"
+#include "tests/support/command.h"
 #include "tests/support/temp_dir.h"
 
 namespace qm {
@@ -20,18 +21,8 @@ namespace {
 
 using test::DataModuleOwners;
 
-// Runs a command line and returns what it printed (stdout and stderr).
-std::string RunCommand(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return "popen failed";
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-    pclose(pipe);
-    return out;
-}
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+using test::RunCommand;
+using test::ShellQuote;
 
 class EmbeddedEngine : public ::testing::Test {
 protected:
@@ -40,8 +31,8 @@ protected:
     std::string Isql(const std::string& sql, const std::string& db = {}) {
         const std::string script = dir.File("script.sql");
         test::WriteFile(script, sql);
-        return RunCommand(std::string(QM_ISQL) + " -q " + (db.empty() ? "" : Quote(db)) +
-                          " -user SYSDBA -password masterkey -i " + Quote(script));
+        return RunCommand(std::string(QM_ISQL) + " -q " + (db.empty() ? "" : ShellQuote(db)) +
+                          " -user SYSDBA -password masterkey -i " + ShellQuote(script));
     }
 
     // A database with a few rows, among them a blob and text in UTF-8.
@@ -112,8 +103,8 @@ TEST_F(EmbeddedEngine, BackupIsRestoredByGbak) {
     EXPECT_TRUE(sawTable);
 
     const std::string restored = dir.File("by_gbak.fdb");
-    const std::string gbak = RunCommand(std::string(QM_GBAK) + " -c " + Quote(archive) + " " +
-                                        Quote(restored) + " -user SYSDBA -password masterkey");
+    const std::string gbak = RunCommand(std::string(QM_GBAK) + " -c " + ShellQuote(archive) + " " +
+                                        ShellQuote(restored) + " -user SYSDBA -password masterkey");
     ASSERT_TRUE(platform::FileExists(restored)) << gbak;
     const std::string expected = Contents(db);
     EXPECT_NE(expected.find("Анна"), std::string::npos) << expected;
@@ -123,8 +114,8 @@ TEST_F(EmbeddedEngine, BackupIsRestoredByGbak) {
 TEST_F(EmbeddedEngine, RestoreOfAGbakArchive) {
     const std::string db = MakeDatabase("source.fdb");
     const std::string archive = dir.File("by_gbak.fbk");
-    const std::string gbak = RunCommand(std::string(QM_GBAK) + " -b " + Quote(db) + " " +
-                                        Quote(archive) + " -user SYSDBA -password masterkey");
+    const std::string gbak = RunCommand(std::string(QM_GBAK) + " -b " + ShellQuote(db) + " " +
+                                        ShellQuote(archive) + " -user SYSDBA -password masterkey");
     ASSERT_TRUE(platform::FileExists(archive)) << gbak;
 
     // As the data module restores: over an existing database, no verbose

@@ -25,22 +25,10 @@
 #include "operations/interaction.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "tests/support/command.h"
 #include "tests/support/temp_dir.h"
 
 namespace qm::test {
-
-// Runs a command line; what it printed on stdout and stderr.
-inline std::string RunCommand(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen((command + " 2>&1 </dev/null").c_str(), "r");
-    if (pipe == nullptr) return "popen failed";
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-    pclose(pipe);
-    return out;
-}
-
-inline std::string ShellQuote(const std::string& s) { return "'" + s + "'"; }
 
 // Runs SQL through isql-fb in its own process (its own embedded engine),
 // against db or, with none, a script that names its database.
