@@ -798,7 +798,7 @@ void TFbScripter::RunStatementAt(const TScriptLines& text, const TStatementDesc&
 }
 
 void TFbScripter::SetScriptDatabaseName(TFbDatabase& db, const std::string& name) {
-    db.SetDBName(name);
+    db.SetDBName(DatabaseNameMapper ? DatabaseNameMapper(name) : name);
 }
 
 void TFbScripter::LeaveDatabase(TFbDatabase& db) {

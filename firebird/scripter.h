@@ -90,6 +90,9 @@ public:
 
     bool AutoDDL = true;
     TOnSQLScriptExecError OnExecuteError;
+    // Turns a database name of a script statement (CONNECT, CREATE DATABASE)
+    // into the connection string to use; unset, the name is used as it is.
+    std::function<std::string(const std::string&)> DatabaseNameMapper;
     TOnStatementExecute BeforeStatementExecute;
     TOnStatementExecute AfterStatementExecute;
 

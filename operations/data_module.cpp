@@ -55,6 +55,10 @@ Tdm::Tdm(TComponent* owner, const TSetting& setting)
                                     const std::string& msg, bool& doRollBack, bool& stop) {
         ScriptExecuteError(sender, statementNo, line, statement, sqlCode, msg, doRollBack, stop);
     };
+    // A database a script names is reached as the program reaches every one.
+    Script->DatabaseNameMapper = [this](const std::string& name) {
+        return CurrentRoute().DatabaseString(name);
+    };
 }
 
 Tdm::~Tdm() {

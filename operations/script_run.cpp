@@ -38,6 +38,8 @@ private:
 }  // namespace
 
 bool Tdm::ScriptBase(const std::string& scriptFile, ILogView* log, const std::string& charSet) {
+    // The databases the script names are asked for once per run.
+    const RoutePin pin(*this);
     const std::optional<std::string> text = platform::ReadWholeFile(scriptFile);
     if (!text) {
         AddLog("Не могу открыть файл скрипта для базы данных: " + scriptFile, log);

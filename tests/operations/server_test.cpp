@@ -235,6 +235,20 @@ TEST_F(ThroughTheServer, TestConnectionAndScriptWhileAnotherProgramIsAttached) {
                   .find("script"),
               std::string::npos);
     EXPECT_TRUE(other.StillWorks());
+
+    // A database the script names itself is reached through the server too:
+    // the embedded engine could not open the file the server holds.
+    const std::string connects = Path("connect.sql");
+    test::WriteFile(connects, "CONNECT '" + base.DBFile +
+                                  "' USER 'SYSDBA' PASSWORD 'masterkey';\n"
+                                  "INSERT INTO PEOPLE VALUES (5001, 'connected');\nCOMMIT;\n");
+    m.dm.DataBase->Connect();
+    log.Clear();
+    EXPECT_TRUE(m.dm.ScriptBase(connects, &log)) << log.All();
+    if (m.dm.DataBase->Connected()) m.dm.DataBase->Disconnect();
+    EXPECT_NE(test::Isql(dir, "SELECT NAME FROM PEOPLE WHERE ID = 5001;\n", Remote(base.DBFile))
+                  .find("connected"),
+              std::string::npos);
 }
 
 }  // namespace
