@@ -1,6 +1,8 @@
 #include "ui/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,6 +30,8 @@
 #include "ui/base_editor.h"
 #include "ui/application.h"
 #include "operations/ui/link_label.h"
+#include "operations/ui/operation_dialog.h"
+#include "operations/ui/window_size.h"
 #include "ui/setting_dialog.h"
 
 namespace qm {
@@ -88,16 +92,19 @@ TMoorquill::TMoorquill(QWidget* parent) : QMainWindow(parent) {
 
     statusVersion_ = new QLabel(QStringLiteral("версия :"), this);
     statusVersion_->setObjectName(QStringLiteral("StatusPanel0"));
-    statusVersion_->setFixedWidth(150);
+    statusVersion_->setMinimumWidth(150);
+    statusVersion_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     statusAddress_ = new QLabel(QString::fromUtf8(kMakerAddress), this);
     statusAddress_->setObjectName(QStringLiteral("StatusPanel1"));
-    statusAddress_->setFixedWidth(200);
+    statusAddress_->setMinimumWidth(200);
+    statusAddress_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(false);
     statusBar()->setCursor(Qt::PointingHandCursor);
     statusBar()->addWidget(statusVersion_);
     statusBar()->addWidget(statusAddress_);
     statusBar()->installEventFilter(this);
+    lvBase->installEventFilter(this);
     statusVersion_->installEventFilter(this);
     statusAddress_->installEventFilter(this);
 
@@ -112,8 +119,9 @@ TMoorquill::TMoorquill(QWidget* parent) : QMainWindow(parent) {
     connect(lvBase, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { ppmBase->popup(lvBase->viewport()->mapToGlobal(pos)); });
 
-    // The client area is 714 x 492; the menu bar comes on top of it.
-    setFixedSize(714, 492 + menuBar()->sizeHint().height());
+    // The client area is 714 x 492 (more where the texts need it); the menu
+    // bar comes on top of it.
+    FixWindowSize(this, 714, 492 + menuBar()->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
@@ -352,8 +360,20 @@ void TMoorquill::showEvent(QShowEvent* event) {
     Guarded([this] { RefreshServiceStatus(); });
 }
 
+void TMoorquill::CloseWithoutQuery() {
+    withoutQuery_ = true;
+    close();
+    withoutQuery_ = false;
+}
+
 void TMoorquill::closeEvent(QCloseEvent* event) {
-    if (!serviceArea_->FormCloseQuery()) {
+    // A running operation and an open dialog work on dm, Setting and BaseList,
+    // which the close destroys.
+    if (OperationRunning() || QApplication::activeModalWidget() != nullptr) {
+        event->ignore();
+        return;
+    }
+    if (!withoutQuery_ && !serviceArea_->FormCloseQuery()) {
         event->ignore();
         return;
     }
@@ -370,6 +390,16 @@ void TMoorquill::FormClose() {
 }
 
 bool TMoorquill::eventFilter(QObject* watched, QEvent* event) {
+    // Space toggles the check box of the current database whichever column
+    // holds the focus mark.
+    if (watched == lvBase && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        if (QTreeWidgetItem* item = lvBase->currentItem()) {
+            item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonRelease &&
         (watched == statusVersion_ || watched == statusAddress_ || watched == statusBar())) {
         StatusBarClick();

@@ -64,6 +64,10 @@ public:
     void pmScriptBaseClick();
     void pmSettingClick();
     void mmExitClick();
+    // Closes as mmExitClick does, but without the close query: for the end of
+    // the session. Like every close, refused while an operation runs or a
+    // dialog is open.
+    void CloseWithoutQuery();
     void StatusBarClick();
 
 protected:
@@ -94,6 +98,7 @@ private:
     QLabel* statusAddress_ = nullptr;
     bool shown_ = false;
     bool filling_ = false;
+    bool withoutQuery_ = false;
 };
 
 }  // namespace qm
