@@ -377,7 +377,10 @@ bool ServiceInstall(const std::string& serviceName, const std::string& displayNa
     const std::string file = UnitDir() + unit;
     // A file systemd has not loaded yet is still somebody's registration.
     if (PathPresent(file)) return false;
-    if (!platform::ReplaceFileAtomically(file, *text, 0644)) return false;
+    // systemd and every user read the unit; the umask of the moment must not
+    // decide that.
+    if (!platform::ReplaceFileAtomically(file, *text, 0644, platform::ModeRule::Exactly))
+        return false;
     if (!Reload()) {
         platform::DeleteFile(file);
         return false;
