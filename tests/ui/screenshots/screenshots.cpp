@@ -86,6 +86,11 @@ void WriteFile(const std::string& path, const std::string& text) {
 int Run() {
     const std::string data = QDir::tempPath().toStdString() + "/quillmoor-screenshots/";
     QDir().mkpath(QString::fromStdString(data + "units"));
+    QDir().mkpath(QString::fromStdString(data + "archive/old"));
+    for (const char* name : {"archive/store 2012_03_05 13-30.fbk", "archive/store 2012_03_06 13-30.fbk",
+                             "archive/accounts 2012_03_05 23-00.fbk", "archive/README"})
+        WriteFile(data + name, "-");
+    const std::string archive = data + "archive";
     ::setenv("QUILLMOOR_DATA_DIR", data.c_str(), 1);
     ::setenv("QUILLMOOR_SYSTEMD_UNIT_DIR", (data + "units").c_str(), 1);
     std::string list;
@@ -162,28 +167,28 @@ int Run() {
                     MsgIcon::Warning, mbYes);
     });
     SaveModal("error-box", [] { ShowError(kAppTitle, "Файл архива не указан."); });
-    SaveModal("open-dialog", [] {
+    SaveModal("open-dialog", [&] {
         FileDialogRequest r;
         r.kind = FileDialogKind::Open;
         r.title = "Открыть архив...";
         r.filter = TfrmBackupBase::kArchiveFilter;
-        r.initialDir = QDir::tempPath().toStdString();
+        r.initialDir = archive;
         FileDialogs().Run(r);
     });
-    SaveModal("save-dialog", [] {
+    SaveModal("save-dialog", [&] {
         FileDialogRequest r;
         r.kind = FileDialogKind::Save;
         r.title = TfrmBackupBase::kSaveTitle;
         r.filter = TfrmBackupBase::kArchiveFilter;
         r.defaultExt = "fbk";
-        r.initialDir = QDir::tempPath().toStdString();
+        r.initialDir = archive;
         FileDialogs().Run(r);
     });
-    SaveModal("folder-dialog", [] {
+    SaveModal("folder-dialog", [&] {
         FileDialogRequest r;
         r.kind = FileDialogKind::Folder;
         r.title = TfrmBase::kBackupDirTitle;
-        r.initialDir = QDir::tempPath().toStdString();
+        r.initialDir = archive;
         FileDialogs().Run(r);
     });
     {
