@@ -3,10 +3,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QListView>
+#include <QSplitter>
+#include <QStyle>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStringList>
+#include <algorithm>
 
 namespace qm {
 
@@ -39,6 +43,26 @@ QMessageBox::Icon ToQt(MsgIcon i) {
         case MsgIcon::Question: return QMessageBox::Question;
         default: return QMessageBox::NoIcon;
     }
+}
+
+// The places at the left of Qt's own file dialog ("Компьютер" and the home
+// folder) get the width their names need at the fonts in use; the splitter
+// otherwise keeps a width made for the English names.
+void WidenSidebar(QFileDialog& dialog) {
+    auto* splitter = dialog.findChild<QSplitter*>(QStringLiteral("splitter"));
+    auto* sidebar = dialog.findChild<QListView*>(QStringLiteral("sidebar"));
+    if (splitter == nullptr || sidebar == nullptr || sidebar->model() == nullptr) return;
+    int need = 0;
+    for (int row = 0; row < sidebar->model()->rowCount(); ++row) {
+        const QModelIndex index = sidebar->model()->index(row, 0);
+        need = std::max(need, sidebar->sizeHintForIndex(index).width());
+    }
+    need += 2 * sidebar->frameWidth() + sidebar->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QList<int> sizes = splitter->sizes();
+    if (sizes.size() != 2 || sizes[0] >= need) return;
+    const int total = sizes[0] + sizes[1];
+    dialog.resize(dialog.width() + need - sizes[0], dialog.height());
+    splitter->setSizes({need, std::max(total - sizes[0], sizes[1])});
 }
 
 }  // namespace
@@ -108,6 +132,7 @@ std::optional<std::string> QtFileDialogs::Run(const FileDialogRequest& r) {
     if (!r.filter.empty()) dlg.setNameFilter(ToQtFilter(r.filter));
     if (!r.defaultExt.empty()) dlg.setDefaultSuffix(Q(r.defaultExt));
     if (!r.fileName.empty()) dlg.selectFile(Q(r.fileName));
+    WidenSidebar(dlg);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
     return S(dlg.selectedFiles().front());
 }
