@@ -91,9 +91,9 @@ int RunSystemctl(const std::vector<std::string>& args, std::string* out) {
     posix_spawnattr_t attr;
     if (::posix_spawnattr_init(&attr) != 0) return -1;
     pid_t pid = 0;
-    const bool spawned = platform::SetChildSignalDefaults(&attr) &&
-                         ::posix_spawnp(&pid, "systemctl", actions.get(), &attr, argv.data(),
-                                        environ) == 0;
+    const bool spawned =
+        platform::SetChildSignalDefaults(&attr) &&
+        ::posix_spawnp(&pid, "systemctl", actions.get(), &attr, argv.data(), environ) == 0;
     ::posix_spawnattr_destroy(&attr);
     if (!spawned) return -1;
     writeEnd.Close();

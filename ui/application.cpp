@@ -31,8 +31,9 @@ bool LoadToolkitTranslations(QCoreApplication& app) {
     const QLocale russian(QLocale::Russian, QLocale::Russia);
     QLocale::setDefault(russian);
     auto* translator = new QTranslator(&app);
-    for (const QString& dir : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
-                               QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
+    for (const QString& dir :
+         {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+          QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
         if (translator->load(russian, QStringLiteral("qtbase"), QStringLiteral("_"), dir)) {
             QCoreApplication::installTranslator(translator);
             return true;

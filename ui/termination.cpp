@@ -66,8 +66,8 @@ void TTerminationHandler::Request(platform::TerminationRequest request) {
     // Queued, also on the user-interface thread: a request is served between
     // two events, never inside whatever runs.
     TTerminationHandler* handler = g_handler;
-    QMetaObject::invokeMethod(handler, [handler, request] { handler->Serve(request); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        handler, [handler, request] { handler->Serve(request); }, Qt::QueuedConnection);
 }
 
 void TTerminationHandler::StopForwarding() {

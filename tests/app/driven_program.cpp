@@ -59,7 +59,8 @@ std::deque<std::string> Split(const std::string& list) {
     std::size_t from = 0;
     while (from <= list.size() && !list.empty()) {
         const std::size_t comma = list.find(',', from);
-        out.push_back(list.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        out.push_back(
+            list.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
         if (comma == std::string::npos) break;
         from = comma + 1;
     }
@@ -73,7 +74,8 @@ bool IsCloseQuery(const std::string& text) {
 
 class PrintingBoxes final : public IMessageBoxes {
 public:
-    explicit PrintingBoxes(std::deque<std::string> closeAnswers) : closeAnswers_(std::move(closeAnswers)) {}
+    explicit PrintingBoxes(std::deque<std::string> closeAnswers)
+        : closeAnswers_(std::move(closeAnswers)) {}
     MsgButton Show(const MessageRequest& r) override {
         Print("box: " + r.text);
         if (IsCloseQuery(r.text)) {
@@ -144,9 +146,12 @@ private:
         } else if (step == "backup" || step == "backup-term" || step == "backup-int") {
             w_.findChild<QTreeWidget*>("lvBase")->topLevelItem(0)->setSelected(true);
             const int signal = step == "backup-term" ? SIGTERM : step == "backup-int" ? SIGINT : 0;
-            RunDialog("mmBackupBase", [data](TOperationDialog& d) {
-                d.findChild<TFileNameEdit*>("edBackupFile")->SetName(data + "a.fbk");
-            }, signal);
+            RunDialog(
+                "mmBackupBase",
+                [data](TOperationDialog& d) {
+                    d.findChild<TFileNameEdit*>("edBackupFile")->SetName(data + "a.fbk");
+                },
+                signal);
             Print("step: " + step);
         } else if (step == "restore") {
             RunDialog("mmRestoreBase", [data](TOperationDialog& d) {

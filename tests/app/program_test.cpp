@@ -7,16 +7,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,7 +30,6 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using ::testing::Not;
 
 constexpr const char* kCloseQuery =
@@ -46,8 +45,7 @@ public:
                                         "QUILLMOOR_DATA_DIR=" + data.Path(),
                                         "QUILLMOOR_SYSTEMD_UNIT_DIR=" + data.File("units"),
                                         // No systemctl: the service is simply unknown.
-                                        "PATH=" + data.File("bin"),
-                                        "ISC_USER=", "ISC_PASSWORD="};
+                                        "PATH=" + data.File("bin"), "ISC_USER=", "ISC_PASSWORD="};
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string v = *e;
             if (v.rfind("ASAN_OPTIONS=", 0) == 0 || v.rfind("UBSAN_OPTIONS=", 0) == 0 ||
@@ -149,15 +147,15 @@ protected:
         // loads the engine.
         const std::string db = data.File("store.fdb");
         test::WriteFile(data.File("make.sql"),
-                        "create database '" + db + "' user 'SYSDBA' password 'masterkey';\n"
-                        "create table T (ID integer, NAME varchar(20));\n"
-                        "insert into T values (1, 'Склад');\ncommit;\n");
+                        "create database '" + db +
+                            "' user 'SYSDBA' password 'masterkey';\n"
+                            "create table T (ID integer, NAME varchar(20));\n"
+                            "insert into T values (1, 'Склад');\ncommit;\n");
         const std::string command = std::string(QM_APP_ISQL) + " -q -i " + data.File("make.sql") +
                                     " >/dev/null 2>&1 </dev/null";
         ASSERT_EQ(std::system(command.c_str()), 0);
-        test::WriteFile(data.File("Quillmoor.bse"),
-                        "[0]\nActive=1\nDiscription=Склад\nDBFile=" + db +
-                            "\nArcDir=" + data.Path() + "\n");
+        test::WriteFile(data.File("Quillmoor.bse"), "[0]\nActive=1\nDiscription=Склад\nDBFile=" +
+                                                        db + "\nArcDir=" + data.Path() + "\n");
         test::ScopedDataDir dir(data.Path());
         TSetting setting(false);
         setting.LibraryName = "libfbclient.so.2";

@@ -463,7 +463,8 @@ TEST_F(BackupDialogTest, NoWayOfClosingTheDialogWorksWhileTheBackupRuns) {
         if (tried) return;
         tried = true;
         QCoreApplication::postEvent(&f, new QCloseEvent);
-        QCoreApplication::postEvent(&f, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        QCoreApplication::postEvent(
+            &f, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
         f.close();
         f.reject();
         f.btnCancel->click();

@@ -5,18 +5,20 @@
 namespace qm {
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kAllFiles = "Все файлы (*.*)";
+#else
+// "*.*" would hide the files without an extension.
+constexpr const char* kAllFiles = "Все файлы (*)";
+#endif
+
 TEST(ToQtFilter, ShownNamesKeepTheirWordsAndAllFilesMeansAllFiles) {
     const struct {
         const char* filter;
-        const char* qt;
+        std::string qt;
     } cases[] = {
         {"Архив базы Firebird (*.fbk)|*.fbk|Все файлы|*.*",
-#ifdef _WIN32
-         "Архив базы Firebird (*.fbk);;Все файлы (*.*)"},
-#else
-         // "*.*" would hide the files without an extension.
-         "Архив базы Firebird (*.fbk);;Все файлы (*)"},
-#endif
+         std::string("Архив базы Firebird (*.fbk);;") + kAllFiles},
         {"Клиентская библиотека  (*.so*)|*.so*", "Клиентская библиотека  (*.so*)"},
         {"Скрипты|*.sql;*.txt", "Скрипты (*.sql *.txt)"},
         {"", ""},

@@ -33,7 +33,7 @@ constexpr uid_t kNobody = 65534;
 constexpr gid_t kNogroup = 65534;
 
 struct stat Stat(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
     return st;
 }
@@ -59,7 +59,8 @@ std::optional<std::string> AsNobody(const std::string& dir,
     ::close(out[1]);
     std::string failure;
     char buf[512];
-    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) failure.append(buf, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+        failure.append(buf, static_cast<std::size_t>(n));
     ::close(out[0]);
     int status = 0;
     ::waitpid(child, &status, 0);

@@ -169,7 +169,8 @@ TEST_P(DialogTextsTest, EveryWindowShowsItsTextsWhole) {
 
     TWaitForm wait;
     for (const char* text :
-         {"Выполняется архивация базы данных...", "Выполняется восстановление базы данных из архива...",
+         {"Выполняется архивация базы данных...",
+          "Выполняется восстановление базы данных из архива...",
           "Выполняется проверка базы данных...", "Выполняется оптимизация базы данных...",
           "Выполняется скрипт над базы данных..."}) {
         wait.SetText(text);
@@ -212,10 +213,12 @@ TEST_F(ToolkitTextsTest, BoxesFileDialogsAndEditMenusAreRussian) {
     QtMessageBoxes boxes;
     QStringList buttons;
     test::WhenModal([&](QWidget* m) {
-        for (QAbstractButton* b : m->findChildren<QAbstractButton*>()) buttons << b->text().remove('&');
+        for (QAbstractButton* b : m->findChildren<QAbstractButton*>())
+            buttons << b->text().remove('&');
         static_cast<QDialog*>(m)->reject();
     });
-    boxes.Show({"Архиватор Firebird", "?", MsgIcon::Question, mbYes | mbNo | mbOK | mbCancel, mbNo});
+    boxes.Show(
+        {"Архиватор Firebird", "?", MsgIcon::Question, mbYes | mbNo | mbOK | mbCancel, mbNo});
     EXPECT_THAT(English(buttons), IsEmpty());
     EXPECT_TRUE(buttons.contains(QStringLiteral("Да")) && buttons.contains(QStringLiteral("Нет")))
         << S(buttons.join(','));
@@ -228,8 +231,8 @@ TEST_F(ToolkitTextsTest, BoxesFileDialogsAndEditMenusAreRussian) {
     EXPECT_THAT(English(items), IsEmpty());
     EXPECT_TRUE(items.contains(QStringLiteral("Копировать"))) << S(items.join(','));
 
-    for (QFileDialog::FileMode mode : {QFileDialog::ExistingFile, QFileDialog::AnyFile,
-                                       QFileDialog::Directory}) {
+    for (QFileDialog::FileMode mode :
+         {QFileDialog::ExistingFile, QFileDialog::AnyFile, QFileDialog::Directory}) {
         QFileDialog dialog(nullptr, QStringLiteral("Открыть архив..."), dir_.Path().c_str());
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setFileMode(mode);

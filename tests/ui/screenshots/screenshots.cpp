@@ -73,7 +73,8 @@ void SaveModal(const char* name, const std::function<void()>& open) {
 }
 
 void AddLogLines(QPlainTextEdit* memo, std::initializer_list<const char*> lines) {
-    for (const char* l : lines) memo->appendPlainText(QString::fromUtf8("07.03.2011 09:05:02 > ") + QString::fromUtf8(l));
+    for (const char* l : lines)
+        memo->appendPlainText(QString::fromUtf8("07.03.2011 09:05:02 > ") + QString::fromUtf8(l));
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -87,8 +88,9 @@ int Run() {
     const std::string data = QDir::tempPath().toStdString() + "/quillmoor-screenshots/";
     QDir().mkpath(QString::fromStdString(data + "units"));
     QDir().mkpath(QString::fromStdString(data + "archive/old"));
-    for (const char* name : {"archive/store 2012_03_05 13-30.fbk", "archive/store 2012_03_06 13-30.fbk",
-                             "archive/accounts 2012_03_05 23-00.fbk", "archive/README"})
+    for (const char* name :
+         {"archive/store 2012_03_05 13-30.fbk", "archive/store 2012_03_06 13-30.fbk",
+          "archive/accounts 2012_03_05 23-00.fbk", "archive/README"})
         WriteFile(data + name, "-");
     const std::string archive = data + "archive";
     ::setenv("QUILLMOOR_DATA_DIR", data.c_str(), 1);
@@ -167,30 +169,24 @@ int Run() {
                     MsgIcon::Warning, mbYes);
     });
     SaveModal("error-box", [] { ShowError(kAppTitle, "Файл архива не указан."); });
-    SaveModal("open-dialog", [&] {
-        FileDialogRequest r;
-        r.kind = FileDialogKind::Open;
-        r.title = "Открыть архив...";
-        r.filter = TfrmBackupBase::kArchiveFilter;
-        r.initialDir = archive;
-        FileDialogs().Run(r);
-    });
-    SaveModal("save-dialog", [&] {
-        FileDialogRequest r;
-        r.kind = FileDialogKind::Save;
-        r.title = TfrmBackupBase::kSaveTitle;
-        r.filter = TfrmBackupBase::kArchiveFilter;
-        r.defaultExt = "fbk";
-        r.initialDir = archive;
-        FileDialogs().Run(r);
-    });
-    SaveModal("folder-dialog", [&] {
-        FileDialogRequest r;
-        r.kind = FileDialogKind::Folder;
-        r.title = TfrmBase::kBackupDirTitle;
-        r.initialDir = archive;
-        FileDialogs().Run(r);
-    });
+    auto fileDialog = [&](FileDialogKind kind, const char* title, const char* filter,
+                          const char* defaultExt) {
+        return [&archive, kind, title, filter, defaultExt] {
+            FileDialogRequest r;
+            r.kind = kind;
+            r.title = title;
+            r.filter = filter;
+            r.defaultExt = defaultExt;
+            r.initialDir = archive;
+            FileDialogs().Run(r);
+        };
+    };
+    SaveModal("open-dialog", fileDialog(FileDialogKind::Open, "Открыть архив...",
+                                        TfrmBackupBase::kArchiveFilter, ""));
+    SaveModal("save-dialog", fileDialog(FileDialogKind::Save, TfrmBackupBase::kSaveTitle,
+                                        TfrmBackupBase::kArchiveFilter, "fbk"));
+    SaveModal("folder-dialog",
+              fileDialog(FileDialogKind::Folder, TfrmBase::kBackupDirTitle, "", ""));
     {
         QLineEdit edit(QStringLiteral("Склад"));
         Show(&edit);
