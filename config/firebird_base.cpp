@@ -105,7 +105,8 @@ bool TFirebirdBaseList::RebuildListFile(const std::vector<TFirebirdBase*>& recor
     if (!platform::FileExists(path) || !platform::IsWritableFile(path) ||
         !platform::IsWritableDirectory(platform::ExtractFilePath(path)))
         return false;
-    if (records.empty()) return platform::DeleteFile(path);
+    // A list file kept elsewhere through a symbolic link stays there.
+    if (records.empty()) return platform::DeleteFile(platform::ResolveSymbolicLinks(path));
 
     TIniFile ini = TIniFile::Empty(path);
     for (std::size_t i = 0; i < records.size(); ++i)

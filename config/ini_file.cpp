@@ -273,11 +273,11 @@ void TIniFile::ReplaceSection(const std::string& section, const std::vector<TIni
     Reindex();
 }
 
-void TIniFile::UpdateFile(unsigned mode) const {
+void TIniFile::UpdateFile(unsigned mode, platform::ModeRule rule) const {
     if (unreadable_) throw EIniFileError(path_);
     if (platform::ProbeFile(path_).exists && !platform::IsWritableFile(path_))
         throw EIniFileError(path_);
-    if (!platform::ReplaceFileAtomically(path_, Text(), mode)) throw EIniFileError(path_);
+    if (!platform::ReplaceFileAtomically(path_, Text(), mode, rule)) throw EIniFileError(path_);
 }
 
 }  // namespace qm

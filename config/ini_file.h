@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/errors.h"
+#include "platform/files.h"
 
 namespace qm {
 
@@ -75,11 +76,13 @@ public:
     void ReplaceSection(const std::string& section, const std::vector<TIniKey>& keys);
 
     // Writes the text back: a reader or a crash sees the old file or the new
-    // one, never a part. A new file gets mode (subject to the umask), an
-    // existing one keeps its permission bits. Throws EIniFileError("Unable to
-    // write to <path>") when the file existed but could not be read (its text
-    // would be lost), is not writable, or cannot be replaced.
-    void UpdateFile(unsigned mode = 0666) const;
+    // one, never a part (platform::ReplaceFileAtomically: through a symbolic
+    // link, owner kept, permission bits as mode and rule say). Throws
+    // EIniFileError("Unable to write to <path>") when the file existed but
+    // could not be read (its text would be lost; anything but a regular file
+    // counts so), is not writable, or cannot be replaced.
+    void UpdateFile(unsigned mode = 0644,
+                    platform::ModeRule rule = platform::ModeRule::KeepExisting) const;
 
 private:
     TIniFile() = default;

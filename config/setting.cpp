@@ -20,7 +20,8 @@ constexpr std::int32_t kAddKey = 20090417;
 constexpr std::int32_t kMultKey = 19830512;
 constexpr const char* kCipherPassword = "MQ%&TK7B&2";
 
-// The file holds the SYSDBA password, enciphered but not encrypted.
+// The file holds the SYSDBA password, enciphered but not encrypted, with keys
+// anyone can know: it is for its owner's eyes only, whatever mode it had.
 constexpr unsigned kSettingsFileMode = 0600;
 
 }  // namespace
@@ -52,7 +53,7 @@ void TSetting::Save() {
     ini.WriteString(kSection, kPasswordKey, cipher_.EncryptString(SYSDBAPassword));
     ini.WriteString(kSection, kLibraryKey, LibraryName);
     ini.WriteString(kSection, kServerKey, Server);
-    ini.UpdateFile(kSettingsFileMode);
+    ini.UpdateFile(kSettingsFileMode, platform::ModeRule::Exactly);
 }
 
 }  // namespace qm

@@ -19,8 +19,9 @@ public:
     // Never fails: missing or unreadable values give "plumstone" and the
     // platform's default client library.
     void Load();
-    // Writes both keys in one atomic replace of the file; a new file is
-    // readable and writable by its owner only. Throws EIniFileError.
+    // Writes both keys in one atomic replace of the file, which is then
+    // readable and writable by its owner only, whatever mode it had. Throws
+    // EIniFileError.
     void Save();
 
     std::string LibraryName;

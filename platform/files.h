@@ -83,20 +83,42 @@ private:
 // it cannot be read.
 std::uint32_t VolumeBlockSize(const std::string& path);
 
-// Reads a whole file; nothing when it is missing or unreadable.
+// Reads a whole file; nothing when it is missing, unreadable or not a regular
+// file (a named pipe at the path is never waited on).
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // Reads a whole file under a shared, non-blocking lock, so that a writer
-// holding an exclusive lock makes the read fail instead of waiting.
+// holding an exclusive lock makes the read fail instead of waiting. Nothing,
+// as ReadWholeFile, for anything but a readable regular file.
 std::optional<std::string> ReadFileDenyWrite(const std::string& path);
+
+// How ReplaceFileAtomically sets the permission bits of the new version.
+enum class ModeRule {
+    KeepExisting,  // those of the file it replaces; `mode` for a new file
+    Exactly,       // `mode`, whatever the replaced file had
+};
 
 // Replaces the file with the content so that a reader or a crash sees either
 // the old file or the new one, never a part: the content goes to a temporary
 // file in the same directory, is flushed, and is renamed over the target.
-// A new file gets the permission bits of mode (subject to the umask); an
-// existing file keeps its own. False when any step fails; the old file is then
-// untouched.
+// - A symbolic link at the path is followed: the file it leads to (made if the
+//   link dangles) is replaced and the link stays.
+// - The new version keeps the owner and group of the file it replaces where
+//   the system allows it (always for root); a new file that root makes in a
+//   directory of another user belongs to that user.
+// - Its permission bits follow `rule`, exactly as given: the umask plays no
+//   part.
+// - Temporary files that earlier replaces of the same file left behind (a
+//   writer killed half-way) are removed first; one still being written by a
+//   live writer is left alone.
+// False when any step fails, or when something other than a regular file
+// stands at the path (a directory, a named pipe, a device); the old file is
+// then untouched.
 bool ReplaceFileAtomically(const std::string& path, const std::string& content,
-                           unsigned mode = 0666);
+                           unsigned mode = 0644, ModeRule rule = ModeRule::KeepExisting);
+
+// The temporary files of ReplaceFileAtomically are named after the file they
+// will replace: its name, this infix and six random characters.
+inline constexpr const char* kReplaceTempInfix = ".save-";
 
 }  // namespace qm::platform

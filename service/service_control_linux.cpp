@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/termination.h"
 #include "service/service_control.h"
 
 extern char** environ;
@@ -86,9 +87,15 @@ int RunSystemctl(const std::vector<std::string>& args, std::string* out) {
     for (auto& a : storage) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // systemctl must not inherit the program's blocked termination signals.
+    posix_spawnattr_t attr;
+    if (::posix_spawnattr_init(&attr) != 0) return -1;
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, "systemctl", actions.get(), nullptr, argv.data(), environ) != 0)
-        return -1;
+    const bool spawned =
+        platform::SetChildSignalDefaults(&attr) &&
+        ::posix_spawnp(&pid, "systemctl", actions.get(), &attr, argv.data(), environ) == 0;
+    ::posix_spawnattr_destroy(&attr);
+    if (!spawned) return -1;
     writeEnd.Close();
 
     // Read to the end even past the limit, so that the child never blocks on
@@ -377,7 +384,10 @@ bool ServiceInstall(const std::string& serviceName, const std::string& displayNa
     const std::string file = UnitDir() + unit;
     // A file systemd has not loaded yet is still somebody's registration.
     if (PathPresent(file)) return false;
-    if (!platform::ReplaceFileAtomically(file, *text, 0644)) return false;
+    // systemd and every user read the unit; the umask of the moment must not
+    // decide that.
+    if (!platform::ReplaceFileAtomically(file, *text, 0644, platform::ModeRule::Exactly))
+        return false;
     if (!Reload()) {
         platform::DeleteFile(file);
         return false;

@@ -1,5 +1,8 @@
 #include "ui/application.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <exception>
 
 #include "operations/interaction.h"
@@ -9,6 +12,7 @@ namespace qm {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromUtf8(kAppTitle));
+    LoadToolkitTranslations(*this);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
@@ -19,6 +23,23 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     } catch (...) {
         ShowTopLevelError("Unknown error");
     }
+    return false;
+}
+
+bool LoadToolkitTranslations(QCoreApplication& app) {
+    // The user interface is Russian whatever the system's language is.
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    QLocale::setDefault(russian);
+    auto* translator = new QTranslator(&app);
+    for (const QString& dir :
+         {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+          QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
+        if (translator->load(russian, QStringLiteral("qtbase"), QStringLiteral("_"), dir)) {
+            QCoreApplication::installTranslator(translator);
+            return true;
+        }
+    }
+    delete translator;
     return false;
 }
 

@@ -13,13 +13,14 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QValidator>
 #include <algorithm>
 
 #include "operations/interaction.h"
 #include "operations/ui/file_name_edit.h"
 #include "operations/ui/operation_dialog.h"
 #include "operations/ui/qt_interaction.h"
+#include "operations/ui/typing_limit.h"
+#include "operations/ui/window_size.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "ui/main_window.h"
@@ -27,35 +28,28 @@
 
 namespace qm {
 
-// Limits typing to a number of characters without cutting a longer text that
-// the program put in (a description read from the list file keeps its length
-// unless the user shortens it; while it is over the limit, typing can only
-// shorten it further). The program announces such a text through Allow.
-class TfrmBase::TypingLimit final : public QValidator {
-public:
-    TypingLimit(QObject* parent, int limit) : QValidator(parent), limit_(limit), allowed_(limit) {}
-    void Allow(qsizetype length) { allowed_ = std::max<qsizetype>(limit_, length); }
-    State validate(QString& input, int&) const override {
-        if (input.size() > allowed_) return Invalid;
-        allowed_ = std::max<qsizetype>(limit_, input.size());
-        return Acceptable;
-    }
-
-private:
-    qsizetype limit_;
-    mutable qsizetype allowed_;
-};
-
 namespace {
 
-// Blanks and control characters off both ends. Bytes of a multi-byte UTF-8
-// character are all above the blank, so only ASCII is ever cut.
-std::string Trim(const std::string& s) {
+// Blanks and control characters off both ends, and every run of control
+// characters inside (the line break of a text pasted from a log) made one
+// blank: the description is one line of the list file. Bytes of a multi-byte
+// UTF-8 character are all above the blank, so only ASCII is ever touched.
+std::string CleanDescription(const std::string& s) {
+    auto control = [](char c) { return static_cast<unsigned char>(c) < ' ' || c == '\x7f'; };
     std::size_t b = 0, e = s.size();
     while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
     while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
+    std::string out;
+    for (std::size_t i = b; i < e; ++i) {
+        if (!control(s[i]))
+            out += s[i];
+        else if (!control(s[i - 1]))
+            out += ' ';
+    }
+    return out;
 }
+
+bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
 // Only a local path can name a database of this machine's server; a network
 // name (\\server\share\file.fdb) cannot.
@@ -91,8 +85,7 @@ TfrmBase::TfrmBase(TMoorquill& Moorquill, Tdm& dm, TSetting& setting, QWidget* o
     auto* lblDiscription = MakeLabel("lblDiscription", "Описание базы данных :", gbBase);
     edDiscription = new QLineEdit(gbBase);
     edDiscription->setObjectName(QStringLiteral("edDiscription"));
-    descriptionLimit_ = new TypingLimit(edDiscription, kDescriptionLength);
-    edDiscription->setValidator(descriptionLimit_);
+    descriptionLimit_ = new TTypingLimit(edDiscription, kDescriptionLength);
     auto* lbBaseFile = MakeLabel("lbBaseFile", "Файл базы данных :", gbBase);
     edBaseFile = new TFileNameEdit(QStringLiteral("edBaseFile"), gbBase);
     edBaseFile->OnBrowse = [this] { Guarded([this] { edBaseFileBrowse(); }); };
@@ -213,15 +206,12 @@ TfrmBase::TfrmBase(TMoorquill& Moorquill, Tdm& dm, TSetting& setting, QWidget* o
     connect(sbtnDelTime, &QToolButton::clicked, this,
             [this] { Guarded([this] { sbtnDelTimeClick(); }); });
 
-    setFixedSize(582, 443);
+    FixWindowSize(this, 582, 443);
 }
 
 std::string TfrmBase::Caption() const { return S(windowTitle()); }
 
-void TfrmBase::SetDescription(const QString& text) {
-    descriptionLimit_->Allow(text.size());
-    edDiscription->setText(text);
-}
+void TfrmBase::SetDescription(const QString& text) { descriptionLimit_->SetText(text); }
 
 std::vector<std::string> TfrmBase::Times() const {
     std::vector<std::string> out;
@@ -277,11 +267,23 @@ int TfrmBase::NextNumber() const {
 }
 
 void TfrmBase::btnOkClick() {
-    const std::string description = Trim(S(edDiscription->text()));
+    const std::string description = CleanDescription(S(edDiscription->text()));
     SetDescription(Q(description));
     if (description.empty()) {
         edDiscription->setFocus();
         ShowError(Caption(), "Введите описание базы данных.");
+        return;
+    }
+    // A name from the file dialogs may hold a line break, which the list file
+    // cannot.
+    if (HasLineBreak(edBaseFile->Name())) {
+        edBaseFile->setFocus();
+        ShowError(Caption(), "Имя файла базы данных содержит перевод строки.");
+        return;
+    }
+    if (HasLineBreak(edBackupDir->Name())) {
+        edBackupDir->setFocus();
+        ShowError(Caption(), "Путь для создаваемых архивов содержит перевод строки.");
         return;
     }
     if (!platform::FileExists(edBaseFile->Name())) {

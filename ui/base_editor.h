@@ -20,6 +20,7 @@ namespace qm {
 
 class TFileNameEdit;
 class TMoorquill;
+class TTypingLimit;
 
 // The database editor (instance name frmBase): registers a database or edits
 // a registration. The controls hold the working copy; the record changes only
@@ -89,8 +90,6 @@ public:
     std::vector<std::string> Times() const;
 
 private:
-    class TypingLimit;
-
     std::string Caption() const;
     // Puts a text into edDiscription, however long.
     void SetDescription(const QString& text);
@@ -103,7 +102,7 @@ private:
     TMoorquill& moorquill_;
     Tdm& dm_;
     TSetting& setting_;
-    TypingLimit* descriptionLimit_;
+    TTypingLimit* descriptionLimit_;
 };
 
 }  // namespace qm

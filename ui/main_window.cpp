@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
@@ -30,6 +31,8 @@
 #include "ui/base_editor.h"
 #include "ui/application.h"
 #include "operations/ui/link_label.h"
+#include "operations/ui/operation_dialog.h"
+#include "operations/ui/window_size.h"
 #include "ui/setting_dialog.h"
 
 namespace qm {
@@ -90,10 +93,12 @@ TMoorquill::TMoorquill(QWidget* parent) : QMainWindow(parent) {
 
     statusVersion_ = new QLabel(QStringLiteral("версия :"), this);
     statusVersion_->setObjectName(QStringLiteral("StatusPanel0"));
-    statusVersion_->setFixedWidth(150);
+    statusVersion_->setMinimumWidth(150);
+    statusVersion_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     statusAddress_ = new QLabel(QString::fromUtf8(kMakerAddress), this);
     statusAddress_->setObjectName(QStringLiteral("StatusPanel1"));
-    statusAddress_->setFixedWidth(200);
+    statusAddress_->setMinimumWidth(200);
+    statusAddress_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(false);
     statusBar()->setCursor(Qt::PointingHandCursor);
@@ -104,6 +109,7 @@ TMoorquill::TMoorquill(QWidget* parent) : QMainWindow(parent) {
     statusBar()->addWidget(statusAddress_);
     statusBar()->addWidget(statusServer_, 1);
     statusBar()->installEventFilter(this);
+    lvBase->installEventFilter(this);
     statusVersion_->installEventFilter(this);
     statusAddress_->installEventFilter(this);
 
@@ -118,8 +124,9 @@ TMoorquill::TMoorquill(QWidget* parent) : QMainWindow(parent) {
     connect(lvBase, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { ppmBase->popup(lvBase->viewport()->mapToGlobal(pos)); });
 
-    // The client area is 714 x 492; the menu bar comes on top of it.
-    setFixedSize(714, 492 + menuBar()->sizeHint().height());
+    // The client area is 714 x 492 (more where the texts need it); the menu
+    // bar comes on top of it.
+    FixWindowSize(this, 714, 492 + menuBar()->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
@@ -445,8 +452,20 @@ void TMoorquill::showEvent(QShowEvent* event) {
     Guarded([this] { CleanLeftovers(); });
 }
 
+void TMoorquill::CloseWithoutQuery() {
+    withoutQuery_ = true;
+    close();
+    withoutQuery_ = false;
+}
+
 void TMoorquill::closeEvent(QCloseEvent* event) {
-    if (!serviceArea_->FormCloseQuery()) {
+    // A running operation and an open dialog work on dm, Setting and BaseList,
+    // which the close destroys.
+    if (OperationRunning() || QApplication::activeModalWidget() != nullptr) {
+        event->ignore();
+        return;
+    }
+    if (!withoutQuery_ && !serviceArea_->FormCloseQuery()) {
         event->ignore();
         return;
     }
@@ -463,6 +482,16 @@ void TMoorquill::FormClose() {
 }
 
 bool TMoorquill::eventFilter(QObject* watched, QEvent* event) {
+    // Space toggles the check box of the current database whichever column
+    // holds the focus mark.
+    if (watched == lvBase && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        if (QTreeWidgetItem* item = lvBase->currentItem()) {
+            item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonRelease &&
         (watched == statusVersion_ || watched == statusAddress_ || watched == statusBar())) {
         StatusBarClick();

@@ -70,6 +70,10 @@ public:
     void pmScriptBaseClick();
     void pmSettingClick();
     void mmExitClick();
+    // Closes as mmExitClick does, but without the close query: for the end of
+    // the session. Like every close, refused while an operation runs or a
+    // dialog is open.
+    void CloseWithoutQuery();
     void StatusBarClick();
 
 protected:
@@ -111,6 +115,7 @@ private:
     bool probeAgain_ = false;
     bool shown_ = false;
     bool filling_ = false;
+    bool withoutQuery_ = false;
 };
 
 }  // namespace qm

@@ -6,12 +6,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QValidator>
 
 #include "firebird/server_route.h"
 #include "operations/interaction.h"
 #include "operations/ui/file_name_edit.h"
 #include "operations/ui/qt_interaction.h"
+#include "operations/ui/typing_limit.h"
+#include "operations/ui/window_size.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -24,24 +25,6 @@ const char* const kLibraryFilter = "Клиентская библиотека  (
 #else
 const char* const kLibraryFilter = "Клиентская библиотека  (*.so*)|*.so*";
 #endif
-
-// Limits typing to a number of characters without cutting a longer text that
-// was put in by the program, and without blocking deletions from it. The edit
-// validates a change after making it, so the length before the change is kept
-// here.
-class TypingLimit final : public QValidator {
-public:
-    TypingLimit(QLineEdit* edit, int limit) : QValidator(edit), limit_(limit), before_(edit->text().size()) {
-        connect(edit, &QLineEdit::textChanged, this, [this](const QString& t) { before_ = t.size(); });
-    }
-    State validate(QString& input, int&) const override {
-        return input.size() > limit_ && input.size() > before_ ? Invalid : Acceptable;
-    }
-
-private:
-    int limit_;
-    qsizetype before_;
-};
 
 }  // namespace
 
@@ -60,10 +43,11 @@ TfrmSetting::TfrmSetting(TSetting& setting, QWidget* owner) : QDialog(owner), se
     edPassword = new QLineEdit(this);
     edPassword->setObjectName(QStringLiteral("edPassword"));
     edPassword->setEchoMode(QLineEdit::Password);
+    // Each character shows as "*", whatever the style would draw.
+    edPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     edPassword->setToolTip(
         QStringLiteral("Введите пароль пользователя SYSDBA для подключения к базе данных"));
-    edPassword->setText(Q(setting.SYSDBAPassword));
-    edPassword->setValidator(new TypingLimit(edPassword, 9));
+    (new TTypingLimit(edPassword, 9))->SetText(Q(setting.SYSDBAPassword));
 
     cbShowPassword = new QCheckBox(QStringLiteral("Показать пароль"), this);
     cbShowPassword->setObjectName(QStringLiteral("cbShowPassword"));
@@ -111,7 +95,7 @@ TfrmSetting::TfrmSetting(TSetting& setting, QWidget* owner) : QDialog(owner), se
     connect(btnOk, &QPushButton::clicked, this, [this] { Guarded([this] { btnOkClick(); }); });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    setFixedSize(643, 210);
+    FixWindowSize(this, 643, 210);
 }
 
 void TfrmSetting::BrowseLibrary() {

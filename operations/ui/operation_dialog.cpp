@@ -1,5 +1,6 @@
 #include "operations/ui/operation_dialog.h"
 
+#include <QCloseEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,9 +11,18 @@
 
 #include "operations/ui/file_name_edit.h"
 #include "operations/ui/wait_window.h"
+#include "operations/ui/window_size.h"
 #include "platform/files.h"
 
 namespace qm {
+
+namespace {
+
+int g_running = 0;
+
+}  // namespace
+
+bool OperationRunning() { return g_running > 0; }
 
 TOperationDialog::TOperationDialog(TFirebirdBase* base, Tdm& dm, QWidget* owner,
                                    const char* objectName, const std::string& caption,
@@ -32,10 +42,11 @@ TOperationDialog::TOperationDialog(TFirebirdBase* base, Tdm& dm, QWidget* owner,
 
     btnOk = new QPushButton(QString::fromUtf8(okText), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
-    btnOk->setFixedSize(99, 25);
+    // The designed sizes, or more where the text needs it.
+    btnOk->setMinimumSize(99, 25);
     btnCancel = new QPushButton(QString::fromUtf8(kCancelText), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setFixedSize(75, 25);
+    btnCancel->setMinimumSize(75, 25);
     // Enter in the dialog must not start an operation unasked.
     btnOk->setAutoDefault(false);
     btnCancel->setAutoDefault(false);
@@ -87,6 +98,29 @@ void TOperationDialog::SetTabOrder(std::initializer_list<QWidget*> leading) {
     firstFocus_ = chain.front();
 }
 
+void TOperationDialog::setVisible(bool visible) {
+    // The layout is complete once the dialog is shown; it is sized before
+    // QDialog centres it.
+    if (visible && !sized_) {
+        sized_ = true;
+        FixWindowSize(this, kWidth, kHeight);
+    }
+    QDialog::setVisible(visible);
+}
+
+void TOperationDialog::done(int result) {
+    if (running_) return;
+    QDialog::done(result);
+}
+
+void TOperationDialog::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
 void TOperationDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (shown_) return;
@@ -109,6 +143,17 @@ bool TOperationDialog::ConfirmRun(const std::string& question,
 
 bool TOperationDialog::RunOperation(const std::string& waitText,
                                     const std::function<bool(ILogView*)>& operation) {
+    struct Running {
+        explicit Running(bool& flag) : flag_(flag) {
+            flag_ = true;
+            ++g_running;
+        }
+        ~Running() {
+            flag_ = false;
+            --g_running;
+        }
+        bool& flag_;
+    } running(running_);
     TWaitShown wait(this, waitText);
     log_->Clear();
     return operation(log_.get());

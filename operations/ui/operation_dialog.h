@@ -21,13 +21,17 @@ namespace qm {
 
 class TFileNameEdit;
 
-// What the five operation dialogs share: a fixed 734 × 442 dialog whose
-// object name is the instance name and whose caption titles every box it
-// shows; the read-only log view MemoLog (the window's colour behind it, the
-// vertical scroll bar always shown) with its ILogView; btnOk (99 × 25, the
-// operation's own text) and btnCancel ("Отмена", 75 × 25), neither of them a
-// default button, so that Enter starts nothing unasked. btnOk runs btnOkClick
-// under the top-level error handler; btnCancel and Escape reject the dialog.
+// What the five operation dialogs share: a fixed 734 × 442 dialog (larger
+// where its texts need more at the fonts in use) whose object name is the
+// instance name and whose caption titles every box it shows; the read-only log
+// view MemoLog (the window's colour behind it, the vertical scroll bar always
+// shown) with its ILogView; btnOk (at least 99 × 25, the operation's own text)
+// and btnCancel ("Отмена", at least 75 × 25), neither of them a default button,
+// so that Enter starts nothing unasked. btnOk runs btnOkClick under the
+// top-level error handler; btnCancel and Escape reject the dialog. While its
+// operation runs the dialog cannot be closed by any means (window manager,
+// Alt+F4, Escape, reject): the operation works on objects that closing would
+// let the main window destroy.
 class TOperationDialog : public QDialog {
     Q_OBJECT
 public:
@@ -48,6 +52,13 @@ public:
     virtual void FormShow() {}
     // The operation: checks, asks, runs, reports.
     virtual void btnOkClick() = 0;
+
+    void setVisible(bool visible) override;
+    // Refused while the operation runs.
+    void done(int result) override;
+
+    // True while this dialog's operation runs.
+    bool Running() const { return running_; }
 
 protected:
     // base and dm must outlive the dialog. objectName is the instance name,
@@ -91,6 +102,7 @@ protected:
     void ShowOutcome(bool ok, const std::string& doneText, const std::string& failedText) const;
 
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
     Tdm& dm_;
 
@@ -98,7 +110,13 @@ private:
     std::unique_ptr<QtLogView> log_;
     QWidget* firstFocus_ = nullptr;
     bool shown_ = false;
+    bool sized_ = false;
+    bool running_ = false;
 };
+
+// True while an operation of an operation dialog runs; the main window must
+// not close then.
+bool OperationRunning();
 
 // Asks for a name through FileDialogs(): a dialog of kind with title and
 // filter, opened on the current name of edit and in initialDir ("" for the

@@ -84,7 +84,6 @@ TfrmScriptBase::TfrmScriptBase(TFirebirdBase& base, Tdm& dm, QWidget* owner)
                        "Выполнить") {
     QLabel* lbScriptFile = NamedLabel("lbScriptFile", "Файл скрипта :");
     edScriptFile = new TFileNameEdit(QStringLiteral("edScriptFile"), this);
-    edScriptFile->setFixedWidth(601);
     edScriptFile->OnBrowse = [this] { Guarded([this] { edScriptFileBrowse(); }); };
 
     QLabel* lblSQLDialect = NamedLabel("lblSQLDialect", "SQL Диалект :");
@@ -92,7 +91,7 @@ TfrmScriptBase::TfrmScriptBase(TFirebirdBase& base, Tdm& dm, QWidget* owner)
     seSQLDialect->setObjectName(QStringLiteral("seSQLDialect"));
     seSQLDialect->setRange(1, 3);
     seSQLDialect->setValue(3);
-    seSQLDialect->setFixedWidth(65);
+    seSQLDialect->setMinimumWidth(65);
 
     QLabel* lblCharSet = NamedLabel("lblCharSet", "Кодировка :");
     cbCharSet = new QComboBox(this);
@@ -102,17 +101,16 @@ TfrmScriptBase::TfrmScriptBase(TFirebirdBase& base, Tdm& dm, QWidget* owner)
     for (const char* cs : kCharSets) cbCharSet->addItem(QString::fromLatin1(cs));
     cbCharSet->setCurrentIndex(cbCharSet->findText(QStringLiteral("WIN1251")));
     cbCharSet->lineEdit()->setValidator(new UpperCaseValidator(cbCharSet));
-    cbCharSet->setFixedWidth(121);
+    cbCharSet->setMinimumWidth(121);
 
     QLabel* lblRole = NamedLabel("lblRole", "Роль :");
     edRole = new QLineEdit(this);
     edRole->setObjectName(QStringLiteral("edRole"));
-    edRole->setFixedWidth(161);
+    edRole->setMinimumWidth(161);
 
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(lbScriptFile);
-    fileRow->addStretch(1);
-    fileRow->addWidget(edScriptFile);
+    fileRow->addWidget(edScriptFile, 1);
     auto* paramRow = new QHBoxLayout;
     paramRow->addWidget(lblSQLDialect);
     paramRow->addWidget(seSQLDialect);

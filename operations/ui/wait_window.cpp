@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -107,10 +108,23 @@ TWaitForm::TWaitForm(QWidget* parent)
 
     lblInfo = new QLabel(QStringLiteral("lblInfo"), this);
     lblInfo->setObjectName(QStringLiteral("lblInfo"));
-    lblInfo->setGeometry(56, 24, kClientWidth - 56 - 8, lblInfo->sizeHint().height());
+    lblInfo->setGeometry(kTextLeft, kTextTop, kClientWidth - kTextLeft - kTextRight,
+                         lblInfo->sizeHint().height());
 }
 
-void TWaitForm::SetText(const std::string& text) { lblInfo->setText(Q(text)); }
+void TWaitForm::SetText(const std::string& text) {
+    lblInfo->setText(Q(text));
+    // The window is as designed, or wider and taller where the text needs it,
+    // and keeps its centre.
+    const QSize hint = lblInfo->sizeHint();
+    lblInfo->resize(std::max(kClientWidth - kTextLeft - kTextRight, hint.width()), hint.height());
+    const QSize size(std::max(kClientWidth, kTextLeft + lblInfo->width() + kTextRight),
+                     std::max(kClientHeight, kTextTop + hint.height() + kTextTop));
+    if (size == this->size()) return;
+    const QPoint centre = geometry().center();
+    setFixedSize(size);
+    move(centre - QPoint(size.width() / 2, size.height() / 2));
+}
 
 void TWaitForm::UpdateWaitForm() {
     ++updates_;

@@ -48,9 +48,15 @@ public:
     static constexpr const char* kCaption = "Ожидайте";
     static constexpr int kClientWidth = 379;
     static constexpr int kClientHeight = 73;
+    // Where lblInfo stands, and the margin kept right of it.
+    static constexpr int kTextLeft = 56;
+    static constexpr int kTextTop = 24;
+    static constexpr int kTextRight = 8;
 
     explicit TWaitForm(QWidget* parent = nullptr);
 
+    // Shows the text in lblInfo; the window grows, about its centre, where the
+    // text is wider or taller than the designed size allows.
     void SetText(const std::string& text);
 
     // Repaints the window at once, then processes the pending events of the

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QWidget>
+#include <algorithm>
 
 #include "operations/interaction.h"
 #include "operations/ui/link_label.h"
@@ -57,6 +58,15 @@ TServiceArea::TServiceArea(QWidget* window) : QObject(window), window_(window) {
     statusFont.setBold(true);
     lblServiceStatus->setFont(statusFont);
     SetFontColour(lblServiceStatus, kMaroon);
+    // Room for the longest of the texts it shows, so that the window's size,
+    // fixed before the first refresh, fits every one of them.
+    int widest = 0;
+    for (std::uint32_t state = kServiceStateUnknown; state <= kServicePaused + 1; ++state) {
+        lblServiceStatus->setText(Q(state > kServicePaused ? kNotInstalled : StateText(state)));
+        widest = std::max(widest, lblServiceStatus->sizeHint().width());
+    }
+    lblServiceStatus->setText(QString::fromUtf8(kUnknownState));
+    lblServiceStatus->setMinimumWidth(widest);
 
     MemoLog = new QPlainTextEdit(window);
     MemoLog->setObjectName(QStringLiteral("MemoLog"));

@@ -1,6 +1,7 @@
 #include "config/firebird_base.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <regex>
@@ -221,6 +222,29 @@ TEST_F(ListFileTest, RebuildChangesNothingWhenTheFileIsMissingOrNotAFile) {
     EXPECT_FALSE(TFirebirdBaseList::RebuildListFile({}));
     EXPECT_TRUE(std::filesystem::is_directory(path_));
     EXPECT_EQ(b.Number, 5);
+}
+
+TEST_F(ListFileTest, APipeReadsAsNoRegisterAndALinkIsWrittenThrough) {
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0644), 0);
+    EXPECT_EQ(TFirebirdBaseList(true).Count(), 0u);
+    EXPECT_THROW(TFirebirdBaseList::SaveFirebirdBase(Store()), EIniFileError);
+    std::filesystem::remove(path_);
+
+    // A register kept elsewhere stays there, through every kind of write.
+    const std::string elsewhere = dir_.File("shared.bse");
+    WriteFile(elsewhere, kStoreSection);
+    std::filesystem::create_symlink(elsewhere, path_);
+    TFirebirdBase b = Store();
+    b.Number = 1;
+    TFirebirdBaseList::SaveFirebirdBase(b);
+    EXPECT_TRUE(std::filesystem::is_symlink(path_));
+    EXPECT_EQ(TFirebirdBaseList(true).Count(), 2u);
+    ASSERT_TRUE(TFirebirdBaseList::RebuildListFile({&b}));
+    EXPECT_TRUE(std::filesystem::is_symlink(path_));
+    EXPECT_EQ(ReadFile(elsewhere), kStoreSection);
+    ASSERT_TRUE(TFirebirdBaseList::RebuildListFile({}));
+    EXPECT_TRUE(std::filesystem::is_symlink(path_));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere));
 }
 
 TEST_F(ListFileTest, RebuildRefusingAValueKeepsFileAndNumbers) {

@@ -94,6 +94,27 @@ TEST_F(SettingTest, SaveRoundTripsWithPasswordEnciphered) {
     EXPECT_EQ(TSetting(true).Server, "db.example/3051");
 }
 
+TEST_F(SettingTest, SavedFileIsTheOwnersOnlyWhateverItsModeWas) {
+    WriteFile(path_, "[Setting]\nLibraryName=old.so\n");
+    ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
+    TSetting s(true);
+    s.SYSDBAPassword = "masterkey";
+    s.Save();
+    struct stat st;
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+TEST_F(SettingTest, WhatIsNotAFileReadsAsMissingAndIsNotReplaced) {
+    // A pipe would hold the start-up for ever if it were opened for reading.
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    TSetting s(true);
+    EXPECT_EQ(s.SYSDBAPassword, "plumstone");
+    EXPECT_EQ(s.LibraryName, platform::kDefaultClientLibrary);
+    EXPECT_THROW(s.Save(), EIniFileError);
+    EXPECT_TRUE(std::filesystem::is_fifo(path_));
+}
+
 TEST_F(SettingTest, SaveKeepsTheRestOfTheFile) {
     WriteFile(path_,
               "; hand notes\r\n[Setting]\r\nLibraryName=old.so\r\nExtra=1\r\n[Other]\r\nk=v\r\n");

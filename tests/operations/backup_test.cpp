@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -37,6 +39,7 @@ extern char** environ;
 namespace qm {
 namespace {
 
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -442,6 +445,41 @@ TEST_F(BackupDialogTest, YesBacksUpToTheProposedNameAndReportsSuccess) {
     EXPECT_EQ(WaitThread(), nullptr);
     EXPECT_TRUE(f.isEnabled());
     EXPECT_TRUE(f.isVisible());
+}
+
+TEST_F(BackupDialogTest, NoWayOfClosingTheDialogWorksWhileTheBackupRuns) {
+    CreateStore();
+    TfrmBackupBase& f = Open();
+    const std::string archive = f.edBackupFile->Name();
+    // At the first log line: the window manager's close button and Alt+F4 (a
+    // close event), Escape, and a reject from the program, all posted or
+    // made while the backup goes on.
+    bool tried = false;
+    std::vector<bool> visibleDuringRun;
+    QObject::connect(f.MemoLog, &QPlainTextEdit::textChanged, &f, [&] {
+        visibleDuringRun.push_back(f.isVisible());
+        if (tried) return;
+        tried = true;
+        QCoreApplication::postEvent(&f, new QCloseEvent);
+        QCoreApplication::postEvent(
+            &f, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        f.close();
+        f.reject();
+        f.btnCancel->click();
+    });
+    boxes.Answer(mbYes);
+    f.btnOk->click();
+
+    ASSERT_TRUE(tried);
+    EXPECT_THAT(visibleDuringRun, Each(true));
+    EXPECT_TRUE(f.isVisible());
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].request.text, "Архивация завершена.");
+    EXPECT_THAT(MemoLines(), ElementsAre(kStartLine, "Создан архив: " + archive, kDoneLine));
+    EXPECT_FALSE(OperationRunning());
+    // Once the backup has ended, Escape closes the dialog again.
+    QTest::keyClick(&f, Qt::Key_Escape);
+    EXPECT_FALSE(f.isVisible());
 }
 
 // Answers Yes to the question and notes, for every box, whether a wait

@@ -62,12 +62,17 @@ TEST_F(ServiceControlTest, ServiceThatIsNotInstalledAnswersFalseEverywhere) {
 }
 
 TEST_F(ServiceControlTest, InstallWritesTheUnitReloadsAndEnables) {
-    ASSERT_TRUE(ServiceInstall(kName, kDisplay, "/opt/Quill moor/QuillmoorService", kDescription));
+    // A strict umask must not make the unit unreadable for systemctl's users.
+    const mode_t umask = ::umask(077);
+    const bool installed =
+        ServiceInstall(kName, kDisplay, "/opt/Quill moor/QuillmoorService", kDescription);
+    ::umask(umask);
+    ASSERT_TRUE(installed);
 
     EXPECT_EQ(test::ReadFile(sd.UnitFile()), UnitText("\"/opt/Quill moor/QuillmoorService\""));
     struct stat st;
     ASSERT_EQ(::stat(sd.UnitFile().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0022, 0u) << "a unit file others may change runs their code as root";
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << "a unit file others may change runs their code as root";
     EXPECT_THAT(sd.Requests(), ElementsAre("--no-ask-password daemon-reload",
                                            "--no-ask-password enable quillmoor.service"));
     EXPECT_TRUE(sd.Enabled());

@@ -5,7 +5,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -182,6 +184,37 @@ TEST_F(BaseEditorTest, FileNameEditsTakeNoTypingAndTheDescriptionTakes32Characte
     EXPECT_EQ(f.edDiscription->text(), QString(32, 'a'));
 }
 
+TEST_F(BaseEditorTest, APasteIsCutToWhatFitsAndItsLineBreaksBecomeBlanks) {
+    const std::string db = CreateDatabase("store.fdb");
+    TfrmBase& f = Register();
+    Fill(f, "", db);
+    f.edDiscription->setFocus();
+    auto paste = [&](const QString& text) {
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keySequence(f.edDiscription, QKeySequence::Paste);
+    };
+    // Into the middle: the pasted text is cut, what was there stays.
+    QTest::keyClicks(f.edDiscription, "[]");
+    QTest::keyClick(f.edDiscription, Qt::Key_Left);
+    paste(QString(40, QChar(0x0416)));
+    EXPECT_EQ(f.edDiscription->text(), "[" + QString(30, QChar(0x0416)) + "]");
+    EXPECT_EQ(f.edDiscription->cursorPosition(), 31);
+    // Over a selection.
+    f.edDiscription->setSelection(1, 30);
+    paste(QStringLiteral("Склад"));
+    EXPECT_EQ(f.edDiscription->text(), "[Склад]");
+
+    // Two lines copied from a log view make one description.
+    f.edDiscription->clear();
+    paste(QStringLiteral("Склад\r\nосновной\n"));
+    f.btnOk->click();
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown[0].request.text;
+    EXPECT_EQ(f.result(), QDialog::Accepted);
+    EXPECT_EQ(record->Description, "Склад основной");
+    EXPECT_EQ(TFirebirdBaseList(true)[0]->Description, "Склад основной");
+    Window().AdoptBase(std::move(record));
+}
+
 TEST_F(BaseEditorTest, TimesStayAscendingAndRefuseDuplicates) {
     TfrmBase& f = Register();
     f.dtpBackupTime->setTime(QTime(13, 30));
@@ -243,6 +276,12 @@ TEST_F(BaseEditorTest, RefusedInputKeepsTheDialogOpenWithTheFocusOnTheField) {
          "Путь для создаваемых архивов не существует.", "edBackupDir"},
         {"file as archive directory", "Склад", db, db,
          "Путь для создаваемых архивов не существует.", "edBackupDir"},
+        // Names the list file cannot hold on one line, refused before it is
+        // written.
+        {"line break in the database name", "Склад", dir.File("a\nb.fdb"), ArcDir(),
+         "Имя файла базы данных содержит перевод строки.", "edBaseFile"},
+        {"line break in the archive directory", "Склад", db, dir.File("a\rb/"),
+         "Путь для создаваемых архивов содержит перевод строки.", "edBackupDir"},
     };
     TfrmBase& f = Register();
     for (const Case& c : cases) {

@@ -4,13 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
+#include <functional>
 
+#include "operations/ui/operation_dialog.h"
 #include "platform/paths.h"
 #include "tests/support/scripted_interaction.h"
 #include "tests/support/temp_dir.h"
@@ -361,6 +370,97 @@ TEST_F(MainWindowTest, ClosingAsksAndNeedsYes) {
     EXPECT_EQ(boxes.shown[0].request.defaultButton, mbYes);
     boxes.Answer(mbYes);
     Trigger(w, "mmExit");
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(MainWindowTest, SpaceTogglesTheCurrentDatabaseInAnyColumn) {
+    WriteThree();
+    TMoorquill w;
+    QTreeWidget* lv = List(w);
+    w.show();
+    lv->setFocus();
+    // The focus mark on the file column, as after a click on the path.
+    lv->setCurrentIndex(lv->model()->index(1, 1));
+    ASSERT_TRUE(lv->topLevelItem(1)->isSelected());
+    QTest::keyClick(lv, Qt::Key_Space);
+    EXPECT_EQ(lv->topLevelItem(1)->checkState(0), Qt::Checked);
+    EXPECT_TRUE(TFirebirdBaseList(true)[1]->Active);
+    lv->setCurrentIndex(lv->model()->index(1, 0));
+    QTest::keyClick(lv, Qt::Key_Space);
+    EXPECT_EQ(lv->topLevelItem(1)->checkState(0), Qt::Unchecked);
+    EXPECT_FALSE(TFirebirdBaseList(true)[1]->Active);
+    boxes.Answer(mbYes);
+    w.close();
+}
+
+// An operation dialog whose operation writes a line, lets the test act while
+// it runs, and writes another.
+class TfrmTestOperation final : public TOperationDialog {
+public:
+    TfrmTestOperation(TFirebirdBase& base, Tdm& dm, QWidget* owner)
+        : TOperationDialog(&base, dm, owner, "frmTestOperation", "Операция", "Начать") {
+        auto* layout = new QVBoxLayout(this);
+        AddLogAndButtons(layout, NamedLabel("lblLog", "Журнал :"), 21);
+        SetTabOrder({});
+    }
+    void btnOkClick() override {
+        RunOperation("Выполняется операция...", [this](ILogView* log) {
+            Tdm::AddLog("начало", log);
+            during();
+            Tdm::AddLog("конец", log);
+            return true;
+        });
+        finished = true;
+    }
+    std::function<void()> during;
+    bool finished = false;
+};
+
+TEST_F(MainWindowTest, NeitherTheDialogNorTheWindowClosesWhileAnOperationRuns) {
+    WriteThree();
+    TMoorquill w;
+    w.show();
+    TfrmTestOperation d(*w.BaseList()[0], w.dm(), &w);
+    bool closedWhileModal = true, dialogGone = true, windowGone = true;
+    d.during = [&] {
+        // As the window manager would, while the user-interface thread is busy.
+        QCoreApplication::postEvent(&d, new QCloseEvent);
+        QCoreApplication::postEvent(&w, new QCloseEvent);
+        QCoreApplication::postEvent(&d, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        d.reject();
+        w.close();
+        QApplication::processEvents();
+        dialogGone = !d.isVisible();
+        windowGone = !w.isVisible();
+    };
+    QTimer step;
+    step.setInterval(10);
+    QObject::connect(&step, &QTimer::timeout, &d, [&] {
+        if (!d.isVisible()) return;
+        if (!d.finished && d.isEnabled()) {
+            // The dialog is open but idle: the window still refuses to close
+            // under it.
+            w.close();
+            closedWhileModal = !w.isVisible();
+            d.btnOk->click();
+        } else if (d.finished) {
+            d.reject();
+        }
+    });
+    step.start();
+    d.exec();
+
+    EXPECT_TRUE(d.finished);
+    EXPECT_FALSE(closedWhileModal);
+    EXPECT_FALSE(dialogGone);
+    EXPECT_FALSE(windowGone);
+    // The close query was never asked, and the data module is the one the
+    // operation used.
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(d.MemoLog->toPlainText().count('\n'), 1);
+    EXPECT_EQ(w.BaseList().Count(), 3u);
+    boxes.Answer(mbYes);
+    w.close();
     EXPECT_FALSE(w.isVisible());
 }
 

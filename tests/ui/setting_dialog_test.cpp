@@ -5,6 +5,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -63,8 +65,17 @@ TEST_F(SettingDialogTest, ShowsTheSettingsAndLimitsOnlyTyping) {
     QTest::keyClicks(c.password, "abcdefghijkl");
     EXPECT_EQ(c.password->text().toStdString(), "abcdefghi");
 
+    // A paste is cut to what fits, as typing is.
+    c.password->clear();
+    QGuiApplication::clipboard()->setText(QStringLiteral("0123456789abc"));
+    QTest::keySequence(c.password, QKeySequence::Paste);
+    EXPECT_EQ(c.password->text().toStdString(), "012345678");
+    EXPECT_EQ(c.password->displayText().toStdString(), "*********");
+    c.password->setText(QStringLiteral("abcdefghi"));
+
     c.show->click();
     EXPECT_EQ(c.password->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(c.password->displayText().toStdString(), "abcdefghi");
     c.show->click();
     EXPECT_EQ(c.password->echoMode(), QLineEdit::Password);
     EXPECT_EQ(c.password->text().toStdString(), "abcdefghi");
