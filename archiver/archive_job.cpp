@@ -216,9 +216,6 @@ TJobResult TArchiveJob::Run(const std::string& reason) {
     if (cancel_ != nullptr)
         cancel_->SetPartFiles(base_.DoZIP ? std::vector<std::string>{part, zipPart}
                                           : std::vector<std::string>{part});
-    // Left by a run that was killed within this minute.
-    platform::DeleteFile(part);
-
     if (!Backup(part, result)) {
         if (platform::PathExists(part) && platform::DeleteFile(part))
             log_.Write("Неполный архив удалён: " + part);

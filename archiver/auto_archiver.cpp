@@ -223,14 +223,14 @@ int TAutoArchiver::Run() {
     ReadConfiguration(true);
     const TRunState kept = LoadRunState(RunStatePath());
     last_ = StartingPoints(plans_, kept.Last, kept.Seen, started);
-    log_.Write("Служба автоархивации запущена. Баз в списке: " + std::to_string(plans_.size()) +
-               ", активных: " + std::to_string(ActiveCount(plans_)) + ".");
     // Left by a run that was killed: with the run lock no archive is being
     // written, so every temporary file of the service is a stale one.
     if (runLock_->TryLock()) {
         CleanParts();
         runLock_->Unlock();
     }
+    log_.Write("Служба автоархивации запущена. Баз в списке: " + std::to_string(plans_.size()) +
+               ", активных: " + std::to_string(ActiveCount(plans_)) + ".");
     SaveState(started);
     if (OnReady) OnReady();
 

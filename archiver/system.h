@@ -115,6 +115,12 @@ std::optional<bool> UserMayWriteDirectory(const std::string& user, const std::st
 // has them; best effort.
 void CopyOwnerAndMode(const std::string& from, const std::string& to);
 
+// Sets the process's locale from the environment, with UTF-8 text where the
+// environment gives none (a service started by systemd may have no locale):
+// the client library converts file names from the locale's character set,
+// and the register's paths are UTF-8. Nothing on Windows.
+void UseSystemLocale();
+
 // The user the Firebird server of this machine runs as, for the set-up
 // check: "firebird" on Linux; "" where the server runs as the system.
 std::string ServerUserName();

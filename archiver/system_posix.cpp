@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <langinfo.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -270,6 +272,13 @@ void CopyOwnerAndMode(const std::string& from, const std::string& to) {
 }
 
 std::string ServerUserName() { return "firebird"; }
+
+void UseSystemLocale() {
+    std::setlocale(LC_ALL, "");
+    const char* codeset = ::nl_langinfo(CODESET);
+    if (codeset == nullptr || (std::strcmp(codeset, "UTF-8") != 0 && std::strcmp(codeset, "utf8") != 0))
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+}
 
 }  // namespace qm::archiver
 

@@ -269,6 +269,8 @@ void CopyOwnerAndMode(const std::string&, const std::string&) {}
 
 std::string ServerUserName() { return {}; }
 
+void UseSystemLocale() {}
+
 }  // namespace qm::archiver
 
 #endif  // _WIN32

@@ -38,10 +38,14 @@ std::string UnitText(const std::string& execStart) {
            "Description=Автоархиватор Firebird\n"
            "\n"
            "[Service]\n"
-           "Type=simple\n"
+           "Type=notify\n"
            "ExecStart=" +
            execStart +
            "\n"
+           "TimeoutStopSec=30\n"
+           "Restart=on-failure\n"
+           "RestartSec=30\n"
+           "RestartPreventExitStatus=2 3\n"
            "\n"
            "[Install]\n"
            "WantedBy=multi-user.target\n";
