@@ -204,7 +204,7 @@ int CheckCommand(std::FILE* out) {
     r.Line("Базы (" + std::to_string(list.Count()) + "):");
     for (std::size_t i = 0; i < list.Count(); ++i) {
         const TFirebirdBase& b = *list[i];
-        const std::string who = "№ " + std::to_string(b.Number) + " " + Quoted(b.Description);
+        const std::string who = "База " + Quoted(b.Description) + " (№ " + std::to_string(b.Number) + ")";
         if (!b.Active) {
             r.Line("  " + who + ": автоархивация выключена");
             continue;

@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "tests/operations/fakes/maintenance_fixture.h"
 #include "tests/support/firebird_server.h"
+#include "tests/archiver/slow_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace qm::archiver {
@@ -43,48 +44,6 @@ std::time_t NameInstant() {
     t.tm_isdst = -1;
     return std::mktime(&t);
 }
-
-// A FIFO in place of the temporary archive: the backup then writes only as
-// fast as this reader takes its bytes, long enough to be stopped midway.
-class SlowReader {
-public:
-    explicit SlowReader(std::string fifo) : fifo_(std::move(fifo)) {
-        EXPECT_EQ(::mkfifo(fifo_.c_str(), 0666), 0);
-        thread_ = std::thread([this] {
-            const int fd = ::open(fifo_.c_str(), O_RDONLY);
-            if (fd < 0) return;
-            char buf[4096];
-            while (!quit_) {
-                const ssize_t n = ::read(fd, buf, sizeof buf);
-                if (n <= 0) break;
-                got_ += static_cast<std::size_t>(n);
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            ::close(fd);
-            ended_ = true;
-        });
-    }
-    ~SlowReader() {
-        quit_ = true;
-        // A reader still waiting for a writer that never came is let go.
-        const int fd = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) ::close(fd);
-        thread_.join();
-    }
-    std::size_t Got() const { return got_; }
-    bool Ended() const { return ended_; }
-    bool WaitFor(std::size_t bytes) const {
-        for (int i = 0; i < 600 && got_ < bytes; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return got_ >= bytes;
-    }
-
-private:
-    std::string fifo_;
-    std::thread thread_;
-    std::atomic<std::size_t> got_{0};
-    std::atomic<bool> quit_{false}, ended_{false};
-};
 
 class ArchiveJobTest : public ::testing::Test {
 public:
@@ -265,10 +224,10 @@ TEST_F(ArchiveJobTest, AFullDiskLeavesNoPartialFile) {
 }
 
 // Stops a backup midway: the server's backup ends, nothing of it is left.
-void StopMidway(ArchiveJobTest& t, TJobResult& result, SlowReader& reader) {
+void StopMidway(ArchiveJobTest& t, TJobResult& result, test::SlowReader& reader) {
     TCancel cancel;
     std::thread job([&] { result = t.Run(&cancel); });
-    const bool started = reader.WaitFor(64 * 1024);
+    const bool started = reader.WaitFor(64 * 1024, 30);
     cancel.Request();
     job.join();
     ASSERT_TRUE(started) << "the backup never began writing";
@@ -284,7 +243,7 @@ TEST_F(ArchiveJobTest, AStopEndsTheBackupOnTheEngineAndRemovesThePart) {
                base.DBFile);
     TJobResult r;
     {
-        SlowReader reader(arc + Name(".fbk") + kPartSuffix);
+        test::SlowReader reader(arc + Name(".fbk") + kPartSuffix);
         StopMidway(*this, r, reader);
         EXPECT_LT(reader.Got(), 1500000u) << "the backup ran to its end";
     }
@@ -340,7 +299,7 @@ TEST_F(ThroughTheServer, AStopEndsOnlyTheServiceBackupNotOtherClients) {
     ASSERT_TRUE(other.Holding());
     TJobResult r;
     {
-        SlowReader reader(arc + Name(".fbk") + kPartSuffix);
+        test::SlowReader reader(arc + Name(".fbk") + kPartSuffix);
         StopMidway(*this, r, reader);
         EXPECT_LT(reader.Got(), 1500000u) << "the backup ran to its end";
     }
