@@ -3,9 +3,9 @@
 # any of them is missing. Usage: deps.sh run|test
 set -euo pipefail
 
-common=(cmake ninja-build g++ qt6-base-dev libgl-dev firebird-dev libfbclient2 firebird3.0-server-core)
+common=(cmake ninja-build g++ qt6-base-dev libgl-dev firebird-dev libfbclient2 firebird3.0-server-core zlib1g-dev)
 run=(xvfb xauth)
-test=(libgtest-dev libgmock-dev firebird3.0-utils firebird3.0-server xvfb xauth)
+test=(libgtest-dev libgmock-dev firebird3.0-utils firebird3.0-server xvfb xauth zip unzip)
 
 case "${1:-run}" in
   run) wanted=("${common[@]}" "${run[@]}") ;;
