@@ -194,13 +194,7 @@ TJobResult TArchiveJob::Run(const std::string& reason) {
         return finish(false);
     }
 
-    std::time_t when = NameTime != 0 ? NameTime : std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &when);
-#else
-    localtime_r(&when, &local);
-#endif
+    const std::tm local = LocalTime(NameTime != 0 ? NameTime : std::time(nullptr));
     const std::string fbk = TFirebirdBaseList::GetArchiveFileName(base_, local);
     const std::string zip = fbk.substr(0, fbk.size() - 4) + ".zip";
     const std::string target = base_.DoZIP ? zip : fbk;

@@ -15,18 +15,6 @@ namespace {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-std::string LocalText(std::time_t t, const char* format) {
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &t);
-#else
-    localtime_r(&t, &tm);
-#endif
-    char buf[64];
-    std::strftime(buf, sizeof buf, format, &tm);
-    return buf;
-}
-
 std::string Subject(const TFirebirdBase& b) {
     return "База " + Quoted(b.Description) + " (№ " + std::to_string(b.Number) + ")";
 }
@@ -185,12 +173,12 @@ void TAutoArchiver::RunDue(const TDueRun& due, std::time_t started) {
     const TPlan& plan = plans_[due.Plan];
     std::string reason;
     if (due.Slot + 60 <= started) {
-        reason = "пропущенный запуск " + LocalText(due.Slot, "%d.%m.%Y %H:%M") +
+        reason = "пропущенный запуск " + LocalTimeText(due.Slot, "%d.%m.%Y %H:%M") +
                  " выполняется после перерыва в работе службы";
-        log_.Write(Subject(base) + ": запуск " + LocalText(due.Slot, "%d.%m.%Y %H:%M") +
+        log_.Write(Subject(base) + ": запуск " + LocalTimeText(due.Slot, "%d.%m.%Y %H:%M") +
                    " был пропущен, пока служба не работала; архивация выполняется сейчас.");
     } else {
-        reason = "по расписанию " + LocalText(due.Slot, "%H:%M");
+        reason = "по расписанию " + LocalTimeText(due.Slot, "%H:%M");
     }
     if (!runLock_->Held()) {
         bool waited = false;
@@ -213,7 +201,12 @@ void TAutoArchiver::RunDue(const TDueRun& due, std::time_t started) {
 
 int TAutoArchiver::Run() {
     TLockFile instance(InstanceLockPath());
-    if (!instance.TryLock()) {
+    if (!instance.TryLock() && !instance.Opened()) {
+        log_.Write("Служба автоархивации не может создать файл блокировки " + InstanceLockPath() +
+                   "; каталог должен быть доступен службе для записи.");
+        return kExitFailed;
+    }
+    if (!instance.Held()) {
         log_.Write("Служба автоархивации уже запущена (" + InstanceLockPath() +
                    "); второй экземпляр не запускается.");
         return kExitAlreadyRunning;

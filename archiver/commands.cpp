@@ -21,18 +21,6 @@ namespace {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-std::string LocalText(std::time_t t) {
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &t);
-#else
-    localtime_r(&t, &tm);
-#endif
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%d.%m.%Y %H:%M", &tm);
-    return buf;
-}
-
 std::string DaysText(const TFirebirdBase& b) {
     static const char* const kNames[] = {"пн", "вт", "ср", "чт", "пт", "сб", "вс"};
     const bool flags[] = {b.Mon, b.Tue, b.Wed, b.Thu, b.Fri, b.Sat, b.Sun};
@@ -85,7 +73,7 @@ int ListCommand(std::FILE* out) {
         if (!b.Active) {
             next = "нет: автоархивация выключена";
         } else if (auto slot = p.Runs() ? NextSlot(p, now) : std::nullopt) {
-            next = LocalText(*slot);
+            next = LocalTimeText(*slot, "%d.%m.%Y %H:%M");
         } else {
             next = "нет: не заданы дни или время";
         }

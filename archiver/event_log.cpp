@@ -9,18 +9,14 @@ namespace {
 // Shorter secrets would blank ordinary words of the messages.
 constexpr std::size_t kShortestSecret = 3;
 
-std::tm LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &now);
-#else
-    localtime_r(&now, &tm);
-#endif
-    return tm;
-}
-
 }  // namespace
+
+std::string LocalTimeText(std::time_t t, const char* format) {
+    const std::tm tm = LocalTime(t);
+    char buf[128];
+    const std::size_t n = std::strftime(buf, sizeof buf, format, &tm);
+    return std::string(buf, n);
+}
 
 std::string HideSecret(const std::string& text, const std::string& secret) {
     std::string clean = text;
@@ -73,7 +69,7 @@ std::vector<std::string> TEventLog::Lines(const std::string& text, const std::tm
 bool TEventLog::Write(const std::string& text) {
     std::lock_guard<std::mutex> g(m_);
     std::string bytes;
-    for (const std::string& l : Lines(text, LocalNow())) bytes += l + "\n";
+    for (const std::string& l : Lines(text, LocalTime(std::time(nullptr)))) bytes += l + "\n";
     if (echo_ != nullptr) {
         std::fputs(bytes.c_str(), echo_);
         std::fflush(echo_);

@@ -2,23 +2,15 @@
 
 #include <algorithm>
 
+#include "archiver/system.h"
+
 namespace qm::archiver {
 
 namespace {
 
-std::tm Local(std::time_t t) {
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &t);
-#else
-    localtime_r(&t, &tm);
-#endif
-    return tm;
-}
-
 // The local wall clock of an instant as seconds of a clock without zones.
 std::int64_t Wall(std::time_t t) {
-    const std::tm tm = Local(t);
+    const std::tm tm = LocalTime(t);
     return DaysFromCivil({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday}) * 86400 +
            tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
 }
@@ -72,7 +64,7 @@ int WeekDay(const TDate& d) {
 }
 
 TDate LocalDate(std::time_t t) {
-    const std::tm tm = Local(t);
+    const std::tm tm = LocalTime(t);
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -12,6 +13,11 @@
 // asks for. system_posix.cpp serves Linux, system_win.cpp Windows. Texts are
 // UTF-8 in memory on both; paths are converted where the system takes them.
 namespace qm::archiver {
+
+// The local time of an instant, in the process's time zone.
+std::tm LocalTime(std::time_t t);
+// The local time of an instant as strftime writes it with the format.
+std::string LocalTimeText(std::time_t t, const char* format);
 
 // The path as std::filesystem takes it (UTF-8 on both systems).
 std::filesystem::path FsPath(const std::string& path);
@@ -76,6 +82,9 @@ public:
     bool Lock(const std::function<bool()>& keepWaiting);
     void Unlock();
     bool Held() const { return held_; }
+    // False when the lock file could not be opened or made (a directory the
+    // process may not write, for one).
+    bool Opened() const;
     const std::string& Path() const { return path_; }
 
 private:

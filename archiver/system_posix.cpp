@@ -55,6 +55,12 @@ bool WriteAllFd(int fd, const char* p, std::size_t n) {
 
 }  // namespace
 
+std::tm LocalTime(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm;
+}
+
 std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(path); }
 std::string PathText(const std::filesystem::path& path) { return path.string(); }
 
@@ -151,6 +157,8 @@ bool TLockFile::Open() {
     if (fd_ < 0) fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     return fd_ >= 0;
 }
+
+bool TLockFile::Opened() const { return fd_ >= 0; }
 
 bool TLockFile::TryLock() {
     if (held_) return true;

@@ -64,6 +64,12 @@ bool WriteAllHandle(HANDLE h, const char* p, std::size_t n) {
 
 }  // namespace
 
+std::tm LocalTime(std::time_t t) {
+    std::tm tm{};
+    localtime_s(&tm, &t);
+    return tm;
+}
+
 std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(Wide(path)); }
 std::string PathText(const std::filesystem::path& path) { return Narrow(path.wstring(), CP_UTF8); }
 
@@ -172,6 +178,8 @@ bool TLockFile::Open() {
     handle_ = h;
     return true;
 }
+
+bool TLockFile::Opened() const { return handle_ != nullptr; }
 
 bool TLockFile::TryLock() {
     if (held_) return true;

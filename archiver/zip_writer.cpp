@@ -63,12 +63,7 @@ bool IsAscii(const std::string& s) {
 
 // MS-DOS date and time of the local time, as the fixed headers carry it.
 void DosTime(std::time_t t, std::uint16_t& time, std::uint16_t& date) {
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &t);
-#else
-    localtime_r(&t, &tm);
-#endif
+    const std::tm tm = LocalTime(t);
     if (tm.tm_year < 80) {
         time = 0;
         date = (1 << 5) | 1;
@@ -97,17 +92,22 @@ Bytes TimeExtra(const THeaderFacts& f) {
     return e;
 }
 
-Bytes LocalHeader(const THeaderFacts& f) {
-    Bytes h;
-    Put32(h, kLocalSig);
+// The fields both headers carry, from the version needed to the sizes.
+void PutCommon(Bytes& h, const THeaderFacts& f, bool bigSize, bool bigCompressed) {
     Put16(h, f.needed);
     Put16(h, f.flags);
     Put16(h, kDeflated);
     Put16(h, f.time);
     Put16(h, f.date);
     Put32(h, f.crc);
-    Put32(h, f.zip64 ? k32 : static_cast<std::uint32_t>(f.compressed));
-    Put32(h, f.zip64 ? k32 : static_cast<std::uint32_t>(f.size));
+    Put32(h, bigCompressed ? k32 : static_cast<std::uint32_t>(f.compressed));
+    Put32(h, bigSize ? k32 : static_cast<std::uint32_t>(f.size));
+}
+
+Bytes LocalHeader(const THeaderFacts& f) {
+    Bytes h;
+    Put32(h, kLocalSig);
+    PutCommon(h, f, f.zip64, f.zip64);
     Bytes extra;
     if (f.zip64) {
         // In a local header the ZIP64 field holds both sizes, always.
@@ -151,14 +151,7 @@ Bytes CentralHeader(const THeaderFacts& f) {
 #else
     Put16(h, (3 << 8) | 45);  // made on Unix: the external attributes carry the mode
 #endif
-    Put16(h, f.needed);
-    Put16(h, f.flags);
-    Put16(h, kDeflated);
-    Put16(h, f.time);
-    Put16(h, f.date);
-    Put32(h, f.crc);
-    Put32(h, bigCompressed ? k32 : static_cast<std::uint32_t>(f.compressed));
-    Put32(h, bigSize ? k32 : static_cast<std::uint32_t>(f.size));
+    PutCommon(h, f, bigSize, bigCompressed);
     Put16(h, static_cast<std::uint32_t>(f.name.size()));
     Put16(h, static_cast<std::uint32_t>(extra.size()));
     Put16(h, 0);  // comment
