@@ -127,7 +127,7 @@ void CopyOwnerAndMode(const std::string& from, const std::string& to);
 // Sets the process's locale from the environment, with UTF-8 text where the
 // environment gives none (a service started by systemd may have no locale):
 // the client library converts file names from the locale's character set,
-// and the register's paths are UTF-8. Nothing on Windows.
+// and the register's paths are UTF-8. On Windows: the console shows UTF-8.
 void UseSystemLocale();
 
 // The user the Firebird server of this machine runs as, for the set-up

@@ -277,7 +277,8 @@ void CopyOwnerAndMode(const std::string&, const std::string&) {}
 
 std::string ServerUserName() { return {}; }
 
-void UseSystemLocale() {}
+// The commands print UTF-8 text.
+void UseSystemLocale() { ::SetConsoleOutputCP(CP_UTF8); }
 
 }  // namespace qm::archiver
 
