@@ -3,12 +3,13 @@
 # any of them is missing. Usage: deps.sh run|test
 set -euo pipefail
 
-common=(cmake ninja-build g++ qt6-base-dev libgl-dev firebird-dev libfbclient2 firebird3.0-server-core)
+common=(cmake ninja-build g++ qt6-base-dev libgl-dev firebird-dev libfbclient2 firebird3.0-server-core
+        zlib1g-dev)
 # qt6-translations-l10n holds Qt's Russian texts (qtbase_ru.qm): the buttons of
 # the message boxes, the file dialogs, the context menus of the edit fields.
 run=(xvfb xauth qt6-translations-l10n)
 test=(libgtest-dev libgmock-dev firebird3.0-utils firebird3.0-server firebird3.0-examples xvfb xauth
-      qt6-translations-l10n)
+      qt6-translations-l10n zip unzip)
 
 case "${1:-run}" in
   run) wanted=("${common[@]}" "${run[@]}") ;;

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -298,22 +299,46 @@ std::optional<std::string> ExecStartWord(std::string_view path) {
     return out;
 }
 
+// The line that hands the service the manager's data directory, when the
+// manager runs with one of its own (QUILLMOOR_DATA_DIR): the service must
+// read the register the manager writes. Empty when the variable is unset;
+// nothing when the directory has no faithful form in a unit file.
+std::optional<std::string> DataDirLine() {
+    const char* v = std::getenv("QUILLMOOR_DATA_DIR");
+    if (v == nullptr || *v == '\0') return std::string();
+    std::error_code ec;
+    const std::string dir = std::filesystem::absolute(v, ec).string();
+    if (ec || !IsPlainValue(dir) || dir.find_first_of("\"\\") != std::string::npos)
+        return std::nullopt;
+    return "Environment=\"QUILLMOOR_DATA_DIR=" + EscapePercent(dir) + "\"\n";
+}
+
 // The unit file: the display name is systemd's Description= (its short
 // title); the longer description has no directive of its own and heads the
-// file as a comment. No User= means root, no Restart= means no restart.
+// file as a comment. No User= means root. The service tells systemd when it
+// is ready (Type=notify); a stop ends a running backup and its partial
+// archive within seconds, well inside TimeoutStopSec. A crash is restarted;
+// a second instance (exit code 3) and a bad command line (2) are not.
 std::optional<std::string> UnitFileText(const std::string& displayName,
                                         const std::string& executablePath,
                                         const std::string& description) {
     if (!IsPlainValue(displayName) || !IsPlainValue(description)) return std::nullopt;
     auto exec = ExecStartWord(executablePath);
     if (!exec) return std::nullopt;
+    auto dataDir = DataDirLine();
+    if (!dataDir) return std::nullopt;
     std::string text;
     if (!description.empty()) text += "# " + description + "\n";
     text += "[Unit]\n";
     text += "Description=" + EscapePercent(displayName) + "\n";
     text += "\n[Service]\n";
-    text += "Type=simple\n";
+    text += "Type=notify\n";
     text += "ExecStart=" + *exec + "\n";
+    text += *dataDir;
+    text += "TimeoutStopSec=30\n";
+    text += "Restart=on-failure\n";
+    text += "RestartSec=30\n";
+    text += "RestartPreventExitStatus=2 3\n";
     text += "\n[Install]\n";
     text += "WantedBy=multi-user.target\n";
     return text;

@@ -14,8 +14,10 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 
+#include "archiver/event_log.h"
 #include "platform/paths.h"
 #include "platform/platform.h"
+#include "service/archiver_service.h"
 #include "tests/service/fake_systemd.h"
 #include "tests/support/scripted_interaction.h"
 #include "tests/support/temp_dir.h"
@@ -280,6 +282,24 @@ TEST_F(ServiceAreaTest, LogShowsTheFilesLinesScrolledToTheEnd) {
     test::WriteFile(LogFile(), "one line");
     area.RefreshServiceStatus();
     EXPECT_EQ(Log(), "one line");
+}
+
+// The lines as the service writes them, rotation included, are the lines the
+// view shows.
+TEST_F(ServiceAreaTest, TheViewShowsTheLinesTheServiceWrites) {
+    archiver::TEventLog log(ServiceLogPath(), nullptr, 600);
+    log.Write("Служба автоархивации запущена. Баз в списке: 2, активных: 1.");
+    log.Write("BackupService:\nI/O error during \"open\" operation\n-No such file");
+    area.RefreshServiceStatus();
+    const auto lines = QString::fromStdString(Log()).split('\n');
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[0].endsWith(" > Служба автоархивации запущена. Баз в списке: 2, активных: 1."));
+    EXPECT_TRUE(lines[3].endsWith(" > -No such file"));
+    for (const QString& l : lines) EXPECT_EQ(l.indexOf(" > "), 19) << l.toStdString();
+    for (int i = 0; i < 20; ++i) log.Write("строка " + std::to_string(i));
+    area.RefreshServiceStatus();
+    EXPECT_TRUE(QString::fromStdString(Log()).endsWith(" > строка 19"));
+    EXPECT_LT(Log().size(), 700u);
 }
 
 TEST_F(ServiceAreaTest, MissingOrLockedLogLeavesTheViewEmptySilently) {

@@ -38,10 +38,14 @@ std::string UnitText(const std::string& execStart) {
            "Description=Автоархиватор Firebird\n"
            "\n"
            "[Service]\n"
-           "Type=simple\n"
+           "Type=notify\n"
            "ExecStart=" +
            execStart +
            "\n"
+           "TimeoutStopSec=30\n"
+           "Restart=on-failure\n"
+           "RestartSec=30\n"
+           "RestartPreventExitStatus=2 3\n"
            "\n"
            "[Install]\n"
            "WantedBy=multi-user.target\n";
@@ -146,6 +150,31 @@ TEST_F(ServiceControlTest, TextsThatWouldChangeTheUnitAreRefused) {
 
 // systemd's own parser (offline) reads the written unit and finds the
 // executable at its path.
+// The service must read the register the manager writes: a manager run with
+// a data directory of its own hands it to the service.
+TEST_F(ServiceControlTest, TheManagersDataDirectoryGoesIntoTheUnit) {
+    struct Row {
+        std::string dir, line;  // line "": the install is refused
+    } rows[] = {
+        {"/srv/quill moor/", "Environment=\"QUILLMOOR_DATA_DIR=/srv/quill moor/\"\n"},
+        {"/srv/100%", "Environment=\"QUILLMOOR_DATA_DIR=/srv/100%%\"\n"},
+        {"/srv/a\"b", ""},
+        {"/srv/a\\b", ""},
+        {"/srv/a\nExecStartPre=/tmp/evil", ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.dir);
+        test::ScopedDataDir dataDir(r.dir);
+        std::remove(sd.UnitFile().c_str());
+        sd.SetUnit(false, "inactive");
+        EXPECT_EQ(ServiceInstall(kName, kDisplay, "/opt/svc", kDescription), !r.line.empty());
+        if (!r.line.empty()) {
+            EXPECT_THAT(test::ReadFile(sd.UnitFile()),
+                        ::testing::HasSubstr("ExecStart=\"/opt/svc\"\n" + r.line + "TimeoutStopSec="));
+        }
+    }
+}
+
 TEST_F(ServiceControlTest, SystemdAcceptsTheWrittenUnit) {
     if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "systemd-analyze is not installed";
