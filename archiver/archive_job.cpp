@@ -243,16 +243,11 @@ TJobResult TArchiveJob::Run(const std::string& reason) {
 }
 
 bool TArchiveJob::Backup(const std::string& part, TJobResult&) {
-    const TServerProbe probe =
-        ProbeServerRoute(setting_.Server, setting_.LibraryName, setting_.SYSDBAPassword);
-    const TServerRoute& route = probe.Route;
-    if (!route.IsEmbedded() && !IsLoopbackServer(route.ServerName())) {
-        Fail("Сервер " + route.ServerName() +
+    if (!IsLocalServerSetting(setting_.Server)) {
+        Fail("Сервер " + EffectiveServerSetting(setting_.Server) +
              " не на этой машине: служба автоархивации работает с сервером своей машины.");
         return false;
     }
-    log_.Write(route.IsEmbedded() ? "Архив пишет встроенный движок Firebird."
-                                  : "Архив пишет сервер Firebird " + route.ServerName() + ".");
 
     TFbBackupService svc(nullptr, "BackupService");
     svc.LoginPrompt = false;
@@ -261,9 +256,12 @@ bool TArchiveJob::Backup(const std::string& part, TJobResult&) {
         svc.SetParams({"user_name=sysdba", "password=" + setting_.SYSDBAPassword});
         svc.DatabaseName = base_.DBFile;
         svc.SetLibraryName(setting_.LibraryName);
-        route.ApplyTo(svc);
         svc.BackupFile = {part};
-        svc.SetActive(true);
+        // The attachment the backup goes over is also the question which
+        // server serves.
+        const TServerRoute route = AttachService(svc, setting_.Server);
+        log_.Write(route.IsEmbedded() ? "Архив пишет встроенный движок Firebird."
+                                      : "Архив пишет сервер Firebird " + route.ServerName() + ".");
         if (cancel_ != nullptr) {
             const std::vector<std::string> endpoints =
                 route.IsEmbedded() ? std::vector<std::string>{}
