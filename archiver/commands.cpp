@@ -26,7 +26,10 @@ std::string DaysText(const TFirebirdBase& b) {
     const bool flags[] = {b.Mon, b.Tue, b.Wed, b.Thu, b.Fri, b.Sat, b.Sun};
     std::string s;
     for (int i = 0; i < 7; ++i)
-        if (flags[i]) s += (s.empty() ? "" : " ") + std::string(kNames[i]);
+        if (flags[i]) {
+            if (!s.empty()) s += ' ';
+            s += kNames[i];
+        }
     return s.empty() ? "не выбраны" : s;
 }
 
@@ -66,7 +69,8 @@ int ListCommand(std::FILE* out) {
         for (const TTimeOfDay& t : p.Times) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "%02d:%02d", t.Hour, t.Minute);
-            times += (times.empty() ? "" : " ") + std::string(buf);
+            if (!times.empty()) times += ' ';
+            times += buf;
         }
         for (const std::string& t : p.BadTimes) times += " (неверное время " + Quoted(t) + ")";
         std::string next;

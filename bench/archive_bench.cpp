@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
         const archiver::TJobResult r = job.Run("benchmark");
         const double seconds = bench::SecondsSince(start);
         if (!r.Ok) {
-            std::fprintf(stderr, "the archive job failed, see %sarchive_bench.log\n", b.dir.c_str());
+            std::fprintf(stderr, "the archive job failed, see %sarchive_bench.log\n",
+                         b.dir.c_str());
             std::exit(1);
         }
         made = r.Archive;
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
 
     const bench::Medians medians =
         bench::AlternateRounds(b.rounds, {"archive job", 12, runOurs}, {"fbsvcmgr", 12, runTool});
-    bench::PrintRatios("archive job", medians, fbsvcmgr.Overhead(), 1, 3);
+    bench::PrintRatios("archive job", medians, fbsvcmgr.Overhead(), 1, 3, fbsvcmgr.ThroughServer());
     std::printf("archives: %.1f MB (archive job), %.1f MB (fbsvcmgr)\n", bench::Megabytes(made),
                 bench::Megabytes(tool));
     fbsvcmgr.ReportCrashes("a complete archive");

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
 
     const bench::Medians medians =
         bench::AlternateRounds(b.rounds, {"BackupBase", 12, runOurs}, {"fbsvcmgr", 12, runTool});
-    bench::PrintRatios("BackupBase", medians, fbsvcmgr.Overhead(), 1, 3);
+    bench::PrintRatios("BackupBase", medians, fbsvcmgr.Overhead(), 1, 3, fbsvcmgr.ThroughServer());
     std::printf(
         "archives: %.1f MB (BackupBase), %.1f MB (fbsvcmgr); log lines of the last run: %zu\n",
         bench::Megabytes(ours), bench::Megabytes(tool), log.lines.size());

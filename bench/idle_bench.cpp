@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
     char when[8];
     std::strftime(when, sizeof when, "%H:%M", &tm);
     for (int i = 0; i < 20; ++i) {
-        reg += "[" + std::to_string(i) + "]\nActive=1\nDiscription=База " + std::to_string(i) +
+        reg += '[';
+        reg += std::to_string(i) + "]\nActive=1\nDiscription=База " + std::to_string(i) +
                "\nDBFile=" + dir + "db" + std::to_string(i) + ".fdb\nArcDir=" + dir +
                "\nDoZIP=1\nArcArcFileCountDir=5\nMon=1\nTue=1\nWed=1\nThu=1\nFri=1\nSat=1\nSun=1\n"
                "BackupTime0=" + when + "\n";

@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
 
     const bench::Medians medians = bench::AlternateRounds(b.rounds, {"OptimizeBase", 13, runOurs},
                                                           {"fbsvcmgr (3 runs)", 18, runTool});
-    bench::PrintRatios("OptimizeBase", medians, fbsvcmgr.Overhead(), 3, 5);
+    bench::PrintRatios("OptimizeBase", medians, fbsvcmgr.Overhead(), 3, 5,
+                       fbsvcmgr.ThroughServer());
     std::printf("databases after the rounds: %.1f MB (OptimizeBase), %.1f MB (fbsvcmgr)\n",
                 bench::Megabytes(ours), bench::Megabytes(tool));
     fbsvcmgr.ReportCrashes("its work was done");

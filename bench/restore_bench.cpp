@@ -28,8 +28,7 @@ int main(int argc, char** argv) {
     if (!m.dm.BackupBase(bench::BenchBase(b.db), archive, &log)) bench::Fail(log, "BackupBase");
     const std::string ours = b.dir + "bench_restore_ours.fdb";
     const std::string tool = b.dir + "bench_restore_fbsvcmgr.fdb";
-    const std::int32_t pageSize =
-        RestorePageSize(GetClusterSize(ours), ArchivePageSize(archive));
+    const std::int32_t pageSize = RestorePageSize(GetClusterSize(ours), ArchivePageSize(archive));
     std::printf("database %.1f MB, archive %.1f MB, page size asked for %d\n",
                 bench::Megabytes(b.db), bench::Megabytes(archive), pageSize);
 
@@ -56,7 +55,7 @@ int main(int argc, char** argv) {
 
     const bench::Medians medians =
         bench::AlternateRounds(b.rounds, {"RestoreBase", 12, runOurs}, {"fbsvcmgr", 12, runTool});
-    bench::PrintRatios("RestoreBase", medians, fbsvcmgr.Overhead(), 1, 3);
+    bench::PrintRatios("RestoreBase", medians, fbsvcmgr.Overhead(), 1, 3, fbsvcmgr.ThroughServer());
     std::printf("databases: %.1f MB (RestoreBase), %.1f MB (fbsvcmgr)\n", bench::Megabytes(ours),
                 bench::Megabytes(tool));
     fbsvcmgr.ReportCrashes("a complete restore");

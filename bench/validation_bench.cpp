@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
 
     const bench::Medians medians = bench::AlternateRounds(b.rounds, {"ValidationBase", 14, runOurs},
                                                           {"fbsvcmgr", 12, runTool});
-    bench::PrintRatios("ValidationBase", medians, fbsvcmgr.Overhead(), 1, 3);
+    bench::PrintRatios("ValidationBase", medians, fbsvcmgr.Overhead(), 1, 3,
+                       fbsvcmgr.ThroughServer());
     fbsvcmgr.ReportCrashes("a complete check");
     return 0;
 }
