@@ -7,12 +7,15 @@
 // same work runs until Ctrl-C.
 
 #include <windows.h>
+// after windows.h
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "archiver/service_main.h"
 #include "service/archiver_service.h"
@@ -24,13 +27,19 @@ namespace {
 TAutoArchiver* g_archiver = nullptr;
 SERVICE_STATUS_HANDLE g_handle = nullptr;
 std::mutex g_statusLock;
-SERVICE_STATUS g_status{};
+::SERVICE_STATUS g_status{};
+// Once the manager was told that the service stopped, it hears nothing more:
+// a late report of the stop's thread would bring the service back to life.
+bool g_reportedStopped = false;
+std::mutex g_stopThreadLock;  // the handler may run on a thread of its own
+std::thread g_stopThread;
 HANDLE g_finished = nullptr;  // set when the archiver's Run has returned
 std::atomic<int> g_rc{kExitFailed};
 std::atomic<bool> g_stopping{false};
 
 void Report(DWORD state, DWORD waitHintMs = 0) {
     std::lock_guard<std::mutex> g(g_statusLock);
+    if (g_reportedStopped) return;
     g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     g_status.dwCurrentState = state;
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
@@ -45,6 +54,7 @@ void Report(DWORD state, DWORD waitHintMs = 0) {
         const int rc = g_rc;
         g_status.dwWin32ExitCode = rc == kExitOk ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
         g_status.dwServiceSpecificExitCode = static_cast<DWORD>(rc);
+        g_reportedStopped = true;
     }
     if (g_handle != nullptr) ::SetServiceStatus(g_handle, &g_status);
 }
@@ -55,10 +65,13 @@ DWORD CurrentState() {
 }
 
 // Stops the archiver, repeating the stop of its backup every second, and
-// ends the process without it when it does not end within the bound.
+// ends the process without it when it does not end within the bound. The
+// control handler must answer at once, so the waiting is a thread's, which
+// the service's end joins before the archiver goes away.
 void StopAndWait() {
     if (g_stopping.exchange(true)) return;
-    std::thread([] {
+    std::lock_guard<std::mutex> g(g_stopThreadLock);
+    g_stopThread = std::thread([] {
         const auto started = std::chrono::steady_clock::now();
         const DWORD hint = static_cast<DWORD>((kStopBound.count() + 5) * 1000);
         for (;;) {
@@ -74,7 +87,7 @@ void StopAndWait() {
                 ::ExitProcess(kExitFailed);
             }
         }
-    }).detach();
+    });
 }
 
 DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
@@ -101,8 +114,11 @@ DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID) {
     }
 }
 
-void WINAPI ServiceMain(DWORD, LPSTR*) {
-    g_handle = ::RegisterServiceCtrlHandlerExA(kServiceName, Handler, nullptr);
+// The manager passes the name the service was installed under first; a
+// service of its own process may be installed under any name.
+void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
+    const char* name = argc > 0 && argv != nullptr && argv[0] != nullptr ? argv[0] : kServiceName;
+    g_handle = ::RegisterServiceCtrlHandlerExA(name, Handler, nullptr);
     if (g_handle == nullptr) return;
     Report(SERVICE_START_PENDING, 30000);
     g_archiver->OnReady = [] { Report(SERVICE_RUNNING); };
@@ -120,6 +136,31 @@ BOOL WINAPI ConsoleHandler(DWORD type) {
         return TRUE;
     }
     return FALSE;
+}
+
+// Whether the process was started by someone other than the service control
+// manager, whose program is services.exe and which outlives the services it
+// starts. Wine's dispatcher, called outside the manager, waits for it instead
+// of failing as Windows' does, so a program run from a console asks first.
+// False when the system cannot tell, and then the dispatcher decides.
+bool StartedOutsideManager() {
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return false;
+    std::vector<PROCESSENTRY32W> all;
+    PROCESSENTRY32W e{};
+    e.dwSize = sizeof e;
+    for (BOOL more = ::Process32FirstW(snap, &e); more; more = ::Process32NextW(snap, &e))
+        all.push_back(e);
+    ::CloseHandle(snap);
+    const DWORD self = ::GetCurrentProcessId();
+    const PROCESSENTRY32W* me = nullptr;
+    for (const PROCESSENTRY32W& p : all)
+        if (p.th32ProcessID == self) me = &p;
+    if (me == nullptr) return false;
+    for (const PROCESSENTRY32W& p : all)
+        if (p.th32ProcessID == me->th32ParentProcessID)
+            return ::lstrcmpiW(p.szExeFile, L"services.exe") != 0;
+    return true;
 }
 
 }  // namespace
@@ -160,8 +201,14 @@ int RunService(TAutoArchiver& archiver) {
     g_finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SERVICE_TABLE_ENTRYA table[] = {{const_cast<LPSTR>(kServiceName), ServiceMain},
                                     {nullptr, nullptr}};
-    if (::StartServiceCtrlDispatcherA(table)) return g_rc;
-    if (::GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) return kExitFailed;
+    if (!StartedOutsideManager()) {
+        if (::StartServiceCtrlDispatcherA(table)) {
+            std::lock_guard<std::mutex> g(g_stopThreadLock);
+            if (g_stopThread.joinable()) g_stopThread.join();
+            return g_rc;
+        }
+        if (::GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) return kExitFailed;
+    }
     // Not started by the service control manager: the same work in this console.
     TStopHooks hooks;
     hooks.Stop = [&] { archiver.Stop(); };

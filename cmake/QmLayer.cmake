@@ -1,9 +1,12 @@
 # qm_add_layer(<target> <dir> [QT]) makes one static library of the .cpp files
 # in <dir> but those named after EXCLUDE (an interface library while the folder
 # has none yet). Every layer sees the tree's root as its include root. QT links
-# Qt Widgets.
+# Qt Widgets; such a layer is left out of a build without the user interface.
 function(qm_add_layer target dir)
   cmake_parse_arguments(ARG "QT" "" "DEPENDS;EXCLUDE" ${ARGN})
+  if(ARG_QT AND NOT QUILLMOOR_BUILD_UI)
+    return()
+  endif()
   file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
   foreach(x ${ARG_EXCLUDE})
     list(REMOVE_ITEM srcs ${dir}/${x})

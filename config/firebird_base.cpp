@@ -6,6 +6,7 @@
 
 #include "config/ini_file.h"
 #include "platform/files.h"
+#include "platform/local_time.h"
 #include "platform/paths.h"
 #include "platform/platform.h"
 
@@ -137,13 +138,7 @@ std::string TFirebirdBaseList::GetArchiveFileName(const TFirebirdBase& base,
 
 std::string TFirebirdBaseList::GetArchiveFileName(const TFirebirdBase& base) {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return GetArchiveFileName(base, local);
+    return GetArchiveFileName(base, platform::LocalTime(now));
 }
 
 }  // namespace qm

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/files.h"
+#include "platform/text_encoding.h"
 
 namespace qm {
 
@@ -87,6 +88,10 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
         unreadable_ = platform::ProbeFile(path_).exists;
         text.emplace();
     }
+    // The file is in the system's 8-bit code page, unless a byte order mark
+    // says it is UTF-8 (a file saved by an editor).
+    utf8_ = text->rfind("\xEF\xBB\xBF", 0) == 0;
+    if (!utf8_) *text = platform::System8BitToUtf8(*text);
     std::size_t pos = 0;
     while (pos < text->size()) {
         std::size_t nl = text->find('\n', pos);
@@ -190,6 +195,16 @@ std::optional<std::string> TIniFile::ReadValue(const std::string& section,
     if (s == nullptr) return std::nullopt;
     const Line* l = FindKey(*s, key);
     if (l == nullptr || !l->hasValue) return std::nullopt;
+#ifdef _WIN32
+    // The limit counts the file's own bytes, as the system's profile calls
+    // count them: 8-bit characters, one byte each.
+    if (!utf8_) {
+        std::string raw = platform::Utf8ToSystem8Bit(l->value);
+        if (raw.size() <= kIniMaxValueBytes) return l->value;
+        raw.resize(kIniMaxValueBytes);
+        return platform::System8BitToUtf8(raw);
+    }
+#endif
     return CutValue(l->value);
 }
 
@@ -277,7 +292,9 @@ void TIniFile::UpdateFile(unsigned mode, platform::ModeRule rule) const {
     if (unreadable_) throw EIniFileError(path_);
     if (platform::ProbeFile(path_).exists && !platform::IsWritableFile(path_))
         throw EIniFileError(path_);
-    if (!platform::ReplaceFileAtomically(path_, Text(), mode, rule)) throw EIniFileError(path_);
+    if (!platform::ReplaceFileAtomically(path_, utf8_ ? Text() : platform::Utf8ToSystem8Bit(Text()),
+                                         mode, rule))
+        throw EIniFileError(path_);
 }
 
 }  // namespace qm

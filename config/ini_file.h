@@ -112,6 +112,7 @@ private:
 
     std::string path_;
     bool unreadable_ = false;
+    bool utf8_ = false;  // the file began with a UTF-8 byte order mark
     std::vector<Line> lines_;
     std::vector<SectionSpan> sections_;
     std::unordered_map<std::string, std::size_t> firstSection_;  // lowercased name → sections_

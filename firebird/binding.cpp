@@ -1,6 +1,5 @@
 #include "firebird/binding.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "firebird/client_api.h"
@@ -15,12 +14,11 @@ namespace {
 // with what the system says about the failed lookup.
 template <class F>
 bool Resolve(void* module, const char* name, F& slot, bool required) {
-    errno = 0;
-    void* address = platform::FindSymbol(module, name);
+    platform::LibraryError err;
+    void* address = platform::FindSymbol(module, name, &err);
     if (address == nullptr) {
         if (!required) return false;
-        const int code = errno;
-        throw EOSError(code, code != 0 ? std::strerror(code) : "", name);
+        throw EOSError(err.code, err.text, name);
     }
     slot = reinterpret_cast<F>(address);
     return true;

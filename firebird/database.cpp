@@ -13,6 +13,7 @@
 #include "firebird/query.h"
 #include "firebird/sql_values.h"
 #include "firebird/transaction.h"
+#include "platform/local_time.h"
 
 namespace qm {
 
@@ -133,8 +134,7 @@ bool StartsWithNoCase(const std::string& text, std::size_t at, const std::string
 // Local wall-clock time as days since the epoch of the client API's dates.
 double LocalNowDays() {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = platform::LocalTime(now);
     const FbDateTime t{local.tm_year + 1900,
                        local.tm_mon + 1,
                        local.tm_mday,

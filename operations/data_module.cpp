@@ -9,6 +9,7 @@
 #include "firebird/services.h"
 #include "firebird/transaction.h"
 #include "platform/files.h"
+#include "platform/local_time.h"
 
 namespace qm {
 
@@ -177,8 +178,7 @@ std::string Tdm::LogPrefix(const std::tm& t) {
 void Tdm::AddLog(const std::string& text, ILogView* log) {
     if (log == nullptr) return;
     std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = platform::LocalTime(now);
     log->AddLine(LogPrefix(local) + text);
     EventPump().ProcessEvents();
 }

@@ -10,6 +10,7 @@
 #include "operations/file_witness.h"
 #include "operations/sibling_name.h"
 #include "platform/files.h"
+#include "platform/local_time.h"
 
 namespace qm {
 
@@ -32,9 +33,7 @@ std::string OptimizationArchiveName(const TFirebirdBase& base, const std::tm& t)
 
 std::string OptimizationArchiveName(const TFirebirdBase& base) {
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return OptimizationArchiveName(base, local);
+    return OptimizationArchiveName(base, platform::LocalTime(now));
 }
 
 namespace {

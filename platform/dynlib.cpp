@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace qm::platform {
 
@@ -19,7 +20,18 @@ void* OpenLibrary(const std::string& name, LibraryError* err) {
     return h;
 }
 
-void* FindSymbol(void* handle, const char* name) { return ::dlsym(handle, name); }
+void* FindSymbol(void* handle, const char* name, LibraryError* err) {
+    errno = 0;
+    void* address = ::dlsym(handle, name);
+    if (address == nullptr && err != nullptr) {
+        // dlsym reports through dlerror only; errno may hold a reason of the
+        // lookup underneath it.
+        const int code = errno;
+        err->code = code;
+        err->text = code != 0 ? std::strerror(code) : "";
+    }
+    return address;
+}
 
 void CloseLibrary(void* handle) {
     if (handle != nullptr) ::dlclose(handle);

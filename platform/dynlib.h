@@ -15,8 +15,10 @@ struct LibraryError {
 // Returns nullptr and fills err on failure.
 void* OpenLibrary(const std::string& name, LibraryError* err);
 
-// Address of an exported entry point; nullptr when the library lacks it.
-void* FindSymbol(void* handle, const char* name);
+// Address of an exported entry point; nullptr when the library lacks it, and
+// then err (when given) holds what the system said about the failed lookup
+// (code 0 when it said nothing).
+void* FindSymbol(void* handle, const char* name, LibraryError* err = nullptr);
 
 void CloseLibrary(void* handle);
 

@@ -5,6 +5,11 @@
 #include <string>
 #include <system_error>
 
+// windows.h names DeleteFile as a macro of its own.
+#ifdef DeleteFile
+#undef DeleteFile
+#endif
+
 namespace qm::platform {
 
 bool FileExists(const std::string& path);       // an existing regular file
@@ -74,7 +79,11 @@ public:
     std::error_code Error() const { return error_; }
 
 private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
     int fd_ = -1;
+#endif
     Status status_ = Status::Failed;
     std::error_code error_;
 };

@@ -5,14 +5,31 @@
 #include <system_error>
 
 #include "platform/platform.h"
+#ifdef _WIN32
+#include "platform/win.h"
+#endif
 
 namespace qm::platform {
 
+#ifdef _WIN32
+std::string ExecutablePath() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return Utf8FromWide(buffer.substr(0, n));
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+#else
 std::string ExecutablePath() {
     std::error_code ec;
     auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string() : p.string();
 }
+#endif
 
 std::string ExecutableDir() {
     std::string dir = ExtractFilePath(ExecutablePath());

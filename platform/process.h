@@ -20,6 +20,9 @@ public:
 private:
     int saved_ = -1;  // a copy of the standard input; -1 when it was closed
     bool redirected_ = false;
+#ifdef _WIN32
+    void* savedHandle_ = nullptr;  // the system's standard input handle
+#endif
 };
 
 }  // namespace qm::platform

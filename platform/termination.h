@@ -20,7 +20,10 @@ enum class TerminationRequest {
 // to `handler` instead, called on a thread of its own. Call once, first thing
 // in main, before any thread starts: threads started later inherit the
 // arrangement. Child processes start with the system's defaults again.
-// On Linux: SIGINT is Interrupt; SIGTERM and SIGHUP are SessionEnd.
+// On Linux: SIGINT is Interrupt; SIGTERM and SIGHUP are SessionEnd. On
+// Windows: Ctrl+C and Ctrl+Break are Interrupt; the console's closing, the
+// user's logging off and the system's shutting down are SessionEnd (the
+// system ends the process when the handler returns from one of these).
 void InterceptTerminationRequests(std::function<void(TerminationRequest)> handler);
 
 #ifndef _WIN32

@@ -36,4 +36,8 @@ std::string DecodeToUtf8(std::string_view text, const std::string& encoding) {
     return out;
 }
 
+std::string Utf8ToSystem8Bit(std::string_view utf8) { return std::string(utf8); }
+
+std::string System8BitToUtf8(std::string_view text) { return std::string(text); }
+
 }  // namespace qm::platform

@@ -9,7 +9,10 @@ common=(cmake ninja-build g++ qt6-base-dev libgl-dev firebird-dev libfbclient2 f
 # the message boxes, the file dialogs, the context menus of the edit fields.
 run=(xvfb xauth qt6-translations-l10n)
 test=(libgtest-dev libgmock-dev firebird3.0-utils firebird3.0-server firebird3.0-examples xvfb xauth
-      qt6-translations-l10n zip unzip)
+      qt6-translations-l10n zip unzip
+      # The Windows half: cross-built with MinGW-w64, its tests run under Wine.
+      # (locales: the Russian locale its tests run in, made in the build tree)
+      g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 locales)
 
 case "${1:-run}" in
   run) wanted=("${common[@]}" "${run[@]}") ;;

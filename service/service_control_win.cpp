@@ -4,15 +4,11 @@
 // opens the manager of the local machine, opens or creates the service, makes
 // one call and closes its handles, the service's before the manager's.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win.h"
+
 #include <winsvc.h>
 
+#include <optional>
 #include <string>
 
 #include "service/service_control.h"
@@ -22,6 +18,9 @@ namespace qm {
 namespace {
 
 constexpr DWORD kManagerQueryAccess = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE;
+// SC_MANAGER_ALL_ACCESS and SERVICE_ALL_ACCESS, as the registration asks for.
+constexpr DWORD kManagerAllAccess = 0xF003F;
+constexpr DWORD kServiceAllAccess = 0xF01FF;
 
 class ScHandle {
 public:
@@ -38,47 +37,60 @@ private:
     SC_HANDLE h_;
 };
 
-// The program's texts are UTF-8; the system's 8-bit calls would read them in
-// the ANSI code page and garble every non-Latin letter, so the wide calls get
-// them converted.
-std::wstring Wide(const std::string& s) {
-    if (s.empty()) return {};
-    int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
 bool HasControl(const std::string& s) {
     for (unsigned char c : s)
         if (c < 0x20 || c == 0x7f) return true;
     return false;
 }
 
-ScHandle OpenManager(DWORD access) { return ScHandle(::OpenSCManagerW(nullptr, nullptr, access)); }
+// The program's texts are UTF-8; they reach the manager and the registry
+// through the wide calls, so that every text arrives whole whatever the
+// system's code page (a Russian display name on a system set to another
+// language included). Nothing for a text that is not UTF-8.
+std::optional<std::wstring> Wide(const std::string& utf8) {
+    if (utf8.empty()) return std::wstring();
+    const int size = static_cast<int>(utf8.size());
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+    if (n <= 0) return std::nullopt;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), n);
+    return wide;
+}
+
+// The manager and one service of it, closed in that order's reverse. A name
+// that is not UTF-8 names no service.
+struct TOpened {
+    TOpened(DWORD managerAccess, const std::string& serviceName, DWORD serviceAccess)
+        : scm(::OpenSCManagerW(nullptr, nullptr, managerAccess)),
+          svc(Open(serviceName, serviceAccess)) {}
+    explicit operator bool() const { return static_cast<bool>(svc); }
+    SC_HANDLE get() const { return svc.get(); }
+
+    ScHandle scm;
+    ScHandle svc;
+
+private:
+    SC_HANDLE Open(const std::string& serviceName, DWORD access) const {
+        const std::optional<std::wstring> name = Wide(serviceName);
+        if (!scm || !name) return nullptr;
+        return ::OpenServiceW(scm.get(), name->c_str(), access);
+    }
+};
 
 }  // namespace
 
 bool ServiceExists(const std::string& serviceName) {
-    ScHandle scm = OpenManager(kManagerQueryAccess);
-    if (!scm) return false;
-    ScHandle svc(::OpenServiceW(scm.get(), Wide(serviceName).c_str(), SERVICE_QUERY_CONFIG));
-    return static_cast<bool>(svc);
+    return static_cast<bool>(TOpened(kManagerQueryAccess, serviceName, SERVICE_QUERY_CONFIG));
 }
 
 bool ServiceStart(const std::string& serviceName) {
-    ScHandle scm = OpenManager(kManagerQueryAccess);
-    if (!scm) return false;
-    ScHandle svc(::OpenServiceW(scm.get(), Wide(serviceName).c_str(), SERVICE_START));
-    if (!svc) return false;
-    return ::StartServiceW(svc.get(), 0, nullptr) != 0;
+    TOpened svc(kManagerQueryAccess, serviceName, SERVICE_START);
+    return svc && ::StartServiceW(svc.get(), 0, nullptr) != 0;
 }
 
 bool ServiceStop(const std::string& serviceName) {
-    ScHandle scm = OpenManager(kManagerQueryAccess);
-    if (!scm) return false;
-    ScHandle svc(::OpenServiceW(scm.get(), Wide(serviceName).c_str(), SERVICE_STOP));
+    TOpened svc(kManagerQueryAccess, serviceName, SERVICE_STOP);
     if (!svc) return false;
     ::SERVICE_STATUS discarded{};
     return ::ControlService(svc.get(), SERVICE_CONTROL_STOP, &discarded) != 0;
@@ -86,12 +98,11 @@ bool ServiceStop(const std::string& serviceName) {
 
 void ServiceGetStatus(const std::string& serviceName, SERVICE_STATUS& status) {
     status = SERVICE_STATUS{};
-    ScHandle scm = OpenManager(kManagerQueryAccess);
-    if (!scm) return;
-    ScHandle svc(::OpenServiceW(scm.get(), Wide(serviceName).c_str(), SERVICE_QUERY_STATUS));
+    TOpened svc(kManagerQueryAccess, serviceName, SERVICE_QUERY_STATUS);
     if (!svc) return;
     ::SERVICE_STATUS s{};
     if (::QueryServiceStatus(svc.get(), &s) == 0) return;
+    if (s.dwCurrentState < kServiceStopped || s.dwCurrentState > kServicePaused) return;
     status.dwServiceType = s.dwServiceType;
     status.dwCurrentState = s.dwCurrentState;
     status.dwControlsAccepted = s.dwControlsAccepted;
@@ -103,42 +114,47 @@ void ServiceGetStatus(const std::string& serviceName, SERVICE_STATUS& status) {
 
 bool ServiceInstall(const std::string& serviceName, const std::string& displayName,
                     const std::string& executablePath, const std::string& description) {
-    // Unquoted, the manager would split a path with a blank and run the first
-    // part as the program, or one planted there.
-    if (executablePath.empty() || executablePath.find('"') != std::string::npos ||
+    // A quote in the path could not be told from the ones around it.
+    if (serviceName.empty() || executablePath.empty() ||
+        executablePath.find('"') != std::string::npos || HasControl(serviceName) ||
         HasControl(executablePath) || HasControl(displayName))
         return false;
-    ScHandle scm = OpenManager(SC_MANAGER_ALL_ACCESS);
+    const std::optional<std::wstring> name = Wide(serviceName);
+    const std::optional<std::wstring> display = Wide(displayName);
+    const std::optional<std::wstring> path = Wide(executablePath);
+    const std::optional<std::wstring> text = Wide(description);
+    if (!name || !display || !path || !text) return false;
+    // Unquoted, the manager would split a path with a blank and first try to
+    // run its leading part as the program, or one planted there.
+    const std::wstring commandLine =
+        path->find(L' ') == std::wstring::npos ? *path : L"\"" + *path + L"\"";
+
+    ScHandle scm(::OpenSCManagerW(nullptr, nullptr, kManagerAllAccess));
     if (!scm) return false;
-    const std::wstring commandLine = L"\"" + Wide(executablePath) + L"\"";
     {
-        ScHandle svc(::CreateServiceW(
-            scm.get(), Wide(serviceName).c_str(), Wide(displayName).c_str(), SERVICE_ALL_ACCESS,
-            SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-            commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        ScHandle svc(::CreateServiceW(scm.get(), name->c_str(), display->c_str(), kServiceAllAccess,
+                                      SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                      SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr, nullptr,
+                                      nullptr, nullptr, nullptr));
         if (!svc) return false;
     }
     // The description goes straight into the service's registry key; when the
     // key cannot be opened the service stays installed without it.
-    const std::wstring keyName = L"System\\CurrentControlSet\\Services\\" + Wide(serviceName);
+    const std::wstring keyName = L"System\\CurrentControlSet\\Services\\" + *name;
     HKEY key = nullptr;
     if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                           KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-        const std::wstring text = Wide(description);
         ::RegSetValueExW(key, L"Description", 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(text.c_str()),
-                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+                         reinterpret_cast<const BYTE*>(text->c_str()),
+                         static_cast<DWORD>((text->size() + 1) * sizeof(wchar_t)));
         ::RegCloseKey(key);
     }
     return true;
 }
 
 bool ServiceUninstall(const std::string& serviceName) {
-    ScHandle scm = OpenManager(SC_MANAGER_ALL_ACCESS);
-    if (!scm) return false;
-    ScHandle svc(::OpenServiceW(scm.get(), Wide(serviceName).c_str(), SERVICE_ALL_ACCESS));
-    if (!svc) return false;
-    return ::DeleteService(svc.get()) != 0;
+    TOpened svc(kManagerAllAccess, serviceName, DELETE);
+    return svc && ::DeleteService(svc.get()) != 0;
 }
 
 }  // namespace qm

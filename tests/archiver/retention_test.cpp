@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "platform/platform.h"
+
 namespace qm::archiver {
 namespace {
 
@@ -39,7 +43,7 @@ TEST(ArchiveNames, OnlyTheRecordsOwnArchiveNamesHaveAStamp) {
     // Names with blanks and Cyrillic letters, as databases have them.
     EXPECT_EQ(ArchiveStamp("Склад 1 2024_03_05 14-30.zip", "Склад 1").value_or(""),
               "2024_03_05 14-30");
-    EXPECT_EQ(DatabaseNamePart("/arc/Склад 1"), "Склад 1");
+    EXPECT_EQ(DatabaseNamePart(std::string("arc") + platform::kPathDelim + "Склад 1"), "Склад 1");
 }
 
 TEST(ArchiveNames, TemporaryFilesOfTheService) {

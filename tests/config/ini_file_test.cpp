@@ -72,6 +72,9 @@ TEST_F(IniFileTest, MissingFileReadsAsEmpty) {
     EXPECT_EQ(ini.ReadInteger("0", "A", 7), 7);
 }
 
+#ifndef _WIN32
+// On Windows the file is 8-bit and the limit counts its characters (the
+// profile parity tests hold it to the system's).
 TEST_F(IniFileTest, LongValuesAreCutAtCharacterBoundary) {
     struct Case {
         std::string value;
@@ -96,6 +99,7 @@ TEST_F(IniFileTest, LongValuesAreCutAtCharacterBoundary) {
         EXPECT_EQ(v, c.value.substr(0, c.expected));
     }
 }
+#endif
 
 TEST_F(IniFileTest, Integers) {
     struct Case {
@@ -228,9 +232,11 @@ TEST_F(IniFileTest, UpdateFileWritesAndRefuses) {
     TIniFile fresh(dir_.File("new.ini"));
     fresh.WriteString("s", "k", "v");
     fresh.UpdateFile(0600);
+#ifndef _WIN32
     struct stat st;
     ASSERT_EQ(::stat(dir_.File("new.ini").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+#endif
 
     // The path is a directory (unreadable, and not replaceable even by root),
     // or its directory does not exist.

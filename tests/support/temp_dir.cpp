@@ -5,13 +5,30 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/platform.h"
 
 namespace qm::test {
 
+#ifdef _WIN32
+TempDir::TempDir() {
+    std::random_device rd;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto dir = base / ("quillmoor-test-" + std::to_string(rd()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(dir, ec)) {
+            path_ = dir.string() + platform::kPathDelim;
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary directory could be made");
+}
+#else
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "quillmoor-test-XXXXXX").string();
     std::vector<char> buf(tmpl.begin(), tmpl.end());
@@ -19,6 +36,7 @@ TempDir::TempDir() {
     if (::mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = std::string(buf.data()) + "/";
 }
+#endif
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -42,14 +60,23 @@ ScopedDataDir::ScopedDataDir(const std::string& dir) {
     const char* old = ::getenv(platform::kDataDirVariable);
     hadOld_ = old != nullptr;
     if (hadOld_) old_ = old;
+#ifdef _WIN32
+    ::_putenv_s(platform::kDataDirVariable, dir.c_str());
+#else
     ::setenv(platform::kDataDirVariable, dir.c_str(), 1);
+#endif
 }
 
 ScopedDataDir::~ScopedDataDir() {
+#ifdef _WIN32
+    // An empty value removes the variable.
+    ::_putenv_s(platform::kDataDirVariable, hadOld_ ? old_.c_str() : "");
+#else
     if (hadOld_)
         ::setenv(platform::kDataDirVariable, old_.c_str(), 1);
     else
         ::unsetenv(platform::kDataDirVariable);
+#endif
 }
 
 }  // namespace qm::test
