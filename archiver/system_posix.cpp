@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "archiver/system.h"
+#include "platform/posix_fd.h"
 
 namespace qm::archiver {
 
@@ -26,19 +27,7 @@ namespace {
 
 std::string ErrnoText() { return std::strerror(errno); }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using platform::Fd;
 
 bool WriteAllFd(int fd, const char* p, std::size_t n) {
     while (n > 0) {

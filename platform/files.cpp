@@ -15,29 +15,11 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/posix_fd.h"
 
 namespace qm::platform {
 
 namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int f = fd_;
-        fd_ = -1;
-        return f;
-    }
-
-private:
-    int fd_;
-};
 
 std::optional<std::string> ReadAll(int fd) {
     std::string out;
