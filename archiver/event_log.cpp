@@ -1,6 +1,7 @@
 #include "archiver/event_log.h"
 
 #include "archiver/system.h"
+#include "platform/text_encoding.h"
 
 namespace qm::archiver {
 
@@ -75,7 +76,7 @@ bool TEventLog::Write(const std::string& text) {
         std::fflush(echo_);
     }
     if (path_.empty()) return true;
-    return AppendLocked(path_, ToLogCodePage(bytes), rotateAt_, RotatedPath());
+    return AppendLocked(path_, platform::Utf8ToSystem8Bit(bytes), rotateAt_, RotatedPath());
 }
 
 }  // namespace qm::archiver

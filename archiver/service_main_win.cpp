@@ -7,7 +7,7 @@
 // same work runs until Ctrl-C.
 
 #include <windows.h>
-// after windows.h
+// The process list; it takes its types from windows.h.
 #include <tlhelp32.h>
 
 #include <atomic>
@@ -146,6 +146,8 @@ BOOL WINAPI ConsoleHandler(DWORD type) {
 bool StartedOutsideManager() {
     HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snap == INVALID_HANDLE_VALUE) return false;
+    // The list does not keep a parent ahead of its children: first the
+    // parent's number, then its program.
     std::vector<PROCESSENTRY32W> all;
     PROCESSENTRY32W e{};
     e.dwSize = sizeof e;
@@ -153,14 +155,15 @@ bool StartedOutsideManager() {
         all.push_back(e);
     ::CloseHandle(snap);
     const DWORD self = ::GetCurrentProcessId();
-    const PROCESSENTRY32W* me = nullptr;
-    for (const PROCESSENTRY32W& p : all)
-        if (p.th32ProcessID == self) me = &p;
+    auto find = [&](DWORD id) -> const PROCESSENTRY32W* {
+        for (const PROCESSENTRY32W& p : all)
+            if (p.th32ProcessID == id) return &p;
+        return nullptr;
+    };
+    const PROCESSENTRY32W* me = find(self);
     if (me == nullptr) return false;
-    for (const PROCESSENTRY32W& p : all)
-        if (p.th32ProcessID == me->th32ParentProcessID)
-            return ::lstrcmpiW(p.szExeFile, L"services.exe") != 0;
-    return true;
+    const PROCESSENTRY32W* parent = find(me->th32ParentProcessID);
+    return parent == nullptr || ::lstrcmpiW(parent->szExeFile, L"services.exe") != 0;
 }
 
 }  // namespace

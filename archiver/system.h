@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/local_time.h"
+
 // The operating-system seam of the auto-archiving service: files it writes
 // itself, locks between its processes, and the few facts of the machine it
 // asks for. system_posix.cpp serves Linux, system_win.cpp Windows. Texts are
 // UTF-8 in memory on both; paths are converted where the system takes them.
 namespace qm::archiver {
 
-// The local time of an instant, in the process's time zone.
-std::tm LocalTime(std::time_t t);
+using platform::LocalTime;
 // The local time of an instant as strftime writes it with the format.
 std::string LocalTimeText(std::time_t t, const char* format);
 
@@ -106,10 +107,6 @@ private:
 // about two seconds for a reader to let go. False when nothing was written.
 bool AppendLocked(const std::string& path, const std::string& bytes, std::uint64_t rotateAt,
                   const std::string& rotatedPath);
-
-// The text in the system's 8-bit code page, in which the event log is kept:
-// unchanged on Linux, the ANSI code page on Windows.
-std::string ToLogCodePage(const std::string& utf8);
 
 // The local endpoints ("address/port", as the server's monitoring tables
 // write a remote address) of this process's TCP connections to the port.

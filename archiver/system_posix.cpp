@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <clocale>
 #include <chrono>
+#include <clocale>
 #include <cstring>
 #include <thread>
 
@@ -43,12 +43,6 @@ bool WriteAllFd(int fd, const char* p, std::size_t n) {
 }
 
 }  // namespace
-
-std::tm LocalTime(std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return tm;
-}
 
 std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(path); }
 std::string PathText(const std::filesystem::path& path) { return path.string(); }
@@ -182,7 +176,8 @@ bool AppendLocked(const std::string& path, const std::string& bytes, std::uint64
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
-        struct stat open{}, named{};
+        struct stat open {
+        }, named{};
         if (::fstat(fd.get(), &open) != 0) return false;
         if (::stat(path.c_str(), &named) != 0 || named.st_ino != open.st_ino ||
             named.st_dev != open.st_dev) {
@@ -197,8 +192,6 @@ bool AppendLocked(const std::string& path, const std::string& bytes, std::uint64
         return WriteAllFd(fd.get(), bytes.data(), bytes.size());
     }
 }
-
-std::string ToLogCodePage(const std::string& utf8) { return utf8; }
 
 std::vector<std::string> LocalEndpointsTo(int port) {
     std::vector<std::string> out;
@@ -273,7 +266,8 @@ std::string ServerUserName() { return "firebird"; }
 void UseSystemLocale() {
     std::setlocale(LC_ALL, "");
     const char* codeset = ::nl_langinfo(CODESET);
-    if (codeset == nullptr || (std::strcmp(codeset, "UTF-8") != 0 && std::strcmp(codeset, "utf8") != 0))
+    if (codeset == nullptr ||
+        (std::strcmp(codeset, "UTF-8") != 0 && std::strcmp(codeset, "utf8") != 0))
         std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 

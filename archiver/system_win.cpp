@@ -4,10 +4,12 @@
 // paths go to the wide-character calls, the event log is written in the ANSI
 // code page, as the manager reads it.
 
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
+#include "platform/win.h"  // after winsock2.h, which must come before windows.h
 #include <iphlpapi.h>
+// clang-format on
 
 #include <chrono>
 #include <thread>
@@ -18,35 +20,14 @@ namespace qm::archiver {
 
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                        nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-    return w;
-}
+using platform::Narrow;
 
-std::string Narrow(const std::wstring& w, UINT codePage) {
-    if (w.empty()) return {};
-    const int n = ::WideCharToMultiByte(codePage, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                        0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(codePage, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                          nullptr);
-    return s;
-}
+std::wstring Wide(const std::string& utf8) { return platform::WideFromUtf8(utf8); }
 
 std::string LastErrorText() {
     const DWORD code = ::GetLastError();
-    wchar_t* text = nullptr;
-    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string out = text != nullptr ? Narrow(text, CP_UTF8) : "error " + std::to_string(code);
-    if (text != nullptr) ::LocalFree(text);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
+    const std::string text = platform::SystemErrorText(code);
+    return text.empty() ? "error " + std::to_string(code) : text;
 }
 
 HANDLE H(void* h) { return static_cast<HANDLE>(h); }
@@ -63,12 +44,6 @@ bool WriteAllHandle(HANDLE h, const char* p, std::size_t n) {
 }
 
 }  // namespace
-
-std::tm LocalTime(std::time_t t) {
-    std::tm tm{};
-    localtime_s(&tm, &t);
-    return tm;
-}
 
 std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(Wide(path)); }
 std::string PathText(const std::filesystem::path& path) { return Narrow(path.wstring(), CP_UTF8); }
@@ -239,8 +214,6 @@ bool AppendLocked(const std::string& path, const std::string& bytes, std::uint64
         return ok;
     }
 }
-
-std::string ToLogCodePage(const std::string& utf8) { return Narrow(Wide(utf8), CP_ACP); }
 
 std::vector<std::string> LocalEndpointsTo(int port) {
     std::vector<std::string> out;

@@ -13,16 +13,24 @@
 
 #undef DeleteFile
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace qm::platform {
 
-// The system's own text for an error code, without the line break it ends
-// with; "" when the system has none.
+// The system's own text for an error code, as UTF-8 and without the line
+// break it ends with; "" when the system has none.
 std::string SystemErrorText(unsigned long code);
 
+// Text of a code page as UTF-16 and back ("" for what cannot be converted).
+std::wstring Widen(std::string_view text, unsigned codePage);
+std::string Narrow(std::wstring_view wide, unsigned codePage);
+
 // UTF-8 text as UTF-16 and back, for the calls that take wide text.
-std::wstring WideFromUtf8(const std::string& utf8);
-std::string Utf8FromWide(const std::wstring& wide);
+inline std::wstring WideFromUtf8(std::string_view utf8) { return Widen(utf8, CP_UTF8); }
+inline std::string Utf8FromWide(std::wstring_view wide) { return Narrow(wide, CP_UTF8); }
+// Nothing when the text is not UTF-8, where a faithful text is required.
+std::optional<std::wstring> WideFromValidUtf8(std::string_view utf8);
 
 }  // namespace qm::platform

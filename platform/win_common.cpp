@@ -3,37 +3,51 @@
 namespace qm::platform {
 
 std::string SystemErrorText(unsigned long code) {
-    char* buffer = nullptr;
-    const DWORD n = ::FormatMessageA(
+    // The wide text: the program's text is UTF-8, the 8-bit one would be in
+    // the code page of the system's language.
+    wchar_t* buffer = nullptr;
+    const DWORD n = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = n > 0 && buffer != nullptr ? std::string(buffer, n) : std::string();
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = n > 0 && buffer != nullptr ? Utf8FromWide({buffer, n}) : std::string();
     if (buffer != nullptr) ::LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     return text;
 }
 
-std::wstring WideFromUtf8(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n =
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                              n);
+namespace {
+
+std::wstring Widen(std::string_view text, unsigned codePage, DWORD flags) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int n = ::MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(codePage, flags, text.data(), size, wide.data(), n);
     return wide;
 }
 
-std::string Utf8FromWide(const std::wstring& wide) {
+}  // namespace
+
+std::wstring Widen(std::string_view text, unsigned codePage) { return Widen(text, codePage, 0); }
+
+std::string Narrow(std::wstring_view wide, unsigned codePage) {
     if (wide.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                        nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
-                              n, nullptr, nullptr);
-    return utf8;
+    const int size = static_cast<int>(wide.size());
+    const int n =
+        ::WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
+    std::string out(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(codePage, 0, wide.data(), size, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::optional<std::wstring> WideFromValidUtf8(std::string_view utf8) {
+    if (utf8.empty()) return std::wstring();
+    std::wstring wide = Widen(utf8, CP_UTF8, MB_ERR_INVALID_CHARS);
+    if (wide.empty()) return std::nullopt;
+    return wide;
 }
 
 }  // namespace qm::platform

@@ -4,9 +4,10 @@
 // opens the manager of the local machine, opens or creates the service, makes
 // one call and closes its handles, the service's before the manager's.
 
-#include "platform/win.h"
-
+// clang-format off
+#include "platform/win.h"  // first: the system headers below need its types
 #include <winsvc.h>
+// clang-format on
 
 #include <optional>
 #include <string>
@@ -46,17 +47,8 @@ bool HasControl(const std::string& s) {
 // The program's texts are UTF-8; they reach the manager and the registry
 // through the wide calls, so that every text arrives whole whatever the
 // system's code page (a Russian display name on a system set to another
-// language included). Nothing for a text that is not UTF-8.
-std::optional<std::wstring> Wide(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int size = static_cast<int>(utf8.size());
-    const int n =
-        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
-    if (n <= 0) return std::nullopt;
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), n);
-    return wide;
-}
+// language included). A text that is not UTF-8 is refused.
+using platform::WideFromValidUtf8;
 
 // The manager and one service of it, closed in that order's reverse. A name
 // that is not UTF-8 names no service.
@@ -72,7 +64,7 @@ struct TOpened {
 
 private:
     SC_HANDLE Open(const std::string& serviceName, DWORD access) const {
-        const std::optional<std::wstring> name = Wide(serviceName);
+        const std::optional<std::wstring> name = WideFromValidUtf8(serviceName);
         if (!scm || !name) return nullptr;
         return ::OpenServiceW(scm.get(), name->c_str(), access);
     }
@@ -119,10 +111,10 @@ bool ServiceInstall(const std::string& serviceName, const std::string& displayNa
         executablePath.find('"') != std::string::npos || HasControl(serviceName) ||
         HasControl(executablePath) || HasControl(displayName))
         return false;
-    const std::optional<std::wstring> name = Wide(serviceName);
-    const std::optional<std::wstring> display = Wide(displayName);
-    const std::optional<std::wstring> path = Wide(executablePath);
-    const std::optional<std::wstring> text = Wide(description);
+    const std::optional<std::wstring> name = WideFromValidUtf8(serviceName);
+    const std::optional<std::wstring> display = WideFromValidUtf8(displayName);
+    const std::optional<std::wstring> path = WideFromValidUtf8(executablePath);
+    const std::optional<std::wstring> text = WideFromValidUtf8(description);
     if (!name || !display || !path || !text) return false;
     // Unquoted, the manager would split a path with a blank and first try to
     // run its leading part as the program, or one planted there.

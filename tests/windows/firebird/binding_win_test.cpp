@@ -23,16 +23,19 @@ std::string FakeDll(const char* variant) {
 
 bool IsLoaded(const std::string& path) { return ::GetModuleHandleA(path.c_str()) != nullptr; }
 
+// The system's words for the code, as UTF-8 (the program's text).
 std::string SystemText(DWORD code) {
-    char* buffer = nullptr;
-    const DWORD n = ::FormatMessageA(
+    wchar_t* buffer = nullptr;
+    const DWORD n = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text(buffer, n);
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    char text[1024] = {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(n), text,
+                                           sizeof text, nullptr, nullptr);
     ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return text;
+    std::string s(text, size > 0 ? static_cast<std::size_t>(size) : 0);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s;
 }
 
 TEST(WindowsBinding, VersionFollowsTheMarkersTheLibraryHas) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win.h"
 #include "tests/windows/service/scm_fixture.h"
 
 namespace qm {
@@ -19,14 +20,7 @@ namespace {
 using test::ServiceCleanup;
 using test::UniqueServiceName;
 
-std::wstring W(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n =
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-    return w;
-}
+std::wstring W(const std::string& utf8) { return platform::WideFromUtf8(utf8); }
 
 // The service's "Description" value, read back in UTF-16; nothing when the
 // value is missing.
@@ -149,14 +143,12 @@ TEST(ServiceControlWin, UnfaithfulTextsAreRefusedWithNothingRegistered) {
     }
 }
 
-// The program's texts are UTF-8 and reach the manager in the ANSI code page:
-// Cyrillic arrives whole where the code page has it, and where it has not the
-// registration is refused rather than made with question marks.
+// The program's texts are UTF-8 and reach the manager as UTF-16: Cyrillic
+// arrives whole whatever the system's code page.
 TEST(ServiceControlWin, CyrillicTextsArriveWhole) {
     ServiceCleanup svc(UniqueServiceName("Cyrillic"));
     const std::string display = "Автоархиватор Firebird";
     const std::string description = "Служба для автоматической архивации баз данных Firebird";
-    // Whole whatever the system's code page: the texts go as UTF-16.
     ASSERT_TRUE(ServiceInstall(svc.Name(), display, "C:\\q\\q.exe", description))
         << "ANSI code page " << ::GetACP();
     const std::optional<TConfig> c = ManagerConfig(svc.Name());

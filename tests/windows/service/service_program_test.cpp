@@ -9,6 +9,7 @@
 
 #include "archiver/system.h"
 #include "platform/exe_version.h"
+#include "platform/text_encoding.h"
 #include "platform/version.h"
 #include "service/service_control.h"
 #include "tests/support/temp_dir.h"
@@ -71,8 +72,9 @@ TEST(ServiceProgramWin, RunsUnderTheManagerFromStartToRemoval) {
     EXPECT_FALSE(ServiceStart(svc.Name()));
 
     const std::string log = test::ReadFile(dir.File("Quillmoor.log"));
-    EXPECT_NE(log.find(archiver::ToLogCodePage("Служба автоархивации запущена. Баз в списке: 0")),
-              std::string::npos)
+    EXPECT_NE(
+        log.find(platform::Utf8ToSystem8Bit("Служба автоархивации запущена. Баз в списке: 0")),
+        std::string::npos)
         << log;
 
     ASSERT_TRUE(ServiceStop(svc.Name()));
@@ -81,7 +83,7 @@ TEST(ServiceProgramWin, RunsUnderTheManagerFromStartToRemoval) {
     ServiceGetStatus(svc.Name(), s);
     EXPECT_EQ(s.dwWin32ExitCode, 0u);
     EXPECT_NE(test::ReadFile(dir.File("Quillmoor.log"))
-                  .find(archiver::ToLogCodePage("Служба автоархивации остановлена.")),
+                  .find(platform::Utf8ToSystem8Bit("Служба автоархивации остановлена.")),
               std::string::npos);
 
     EXPECT_TRUE(ServiceUninstall(svc.Name()));
@@ -108,7 +110,7 @@ TEST(ServiceProgramWin, RunFromConsoleWorksInTheForegroundWhileTheServiceRuns) {
     std::string cmd = "\"" + exe + "\"";
     ASSERT_TRUE(::CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                  dir.Path().c_str(), &si, &pi));
-    const std::string started = archiver::ToLogCodePage("Служба автоархивации запущена.");
+    const std::string started = platform::Utf8ToSystem8Bit("Служба автоархивации запущена.");
     bool running = false;
     bool exited = false;
     for (int i = 0; i < 300 && !running && !exited; ++i) {
